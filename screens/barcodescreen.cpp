@@ -1,0 +1,6 @@
+#include "screens/barcodescreen.h"
+
+Tbarcodescreen::Tbarcodescreen(QWidget *parent) : QWidget(parent)
+{
+    setWindowTitle("Orvanta");
+}

@@ -1,0 +1,6 @@
+#include "screens/rfidscreen.h"
+
+Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent)
+{
+    setWindowTitle("Orvanta");
+}

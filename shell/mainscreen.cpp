@@ -1,0 +1,6 @@
+#include "shell/mainscreen.h"
+
+Tmainscreen::Tmainscreen(QWidget *parent) : QWidget(parent)
+{
+    setWindowTitle("Orvanta");
+}

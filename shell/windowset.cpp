@@ -1,0 +1,42 @@
+#include "shell/windowset.h"
+
+#include "link/ipsend.h"
+#include "screens/barcodescreen.h"
+#include "screens/rfidscreen.h"
+#include "shell/mainscreen.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+Tmainscreen *mainscreen = nullptr;
+Tbarcodescreen *barcodescreen = nullptr;
+Trfidscreen *rfidscreen = nullptr;
+TIPsend *IPsend = nullptr;
+
+WindowSet::WindowSet(const QString &settingsPath)
+{
+    m_main = std::make_unique<Tmainscreen>();
+    mainscreen = m_main.get();
+    m_barcode = std::make_unique<Tbarcodescreen>();
+    barcodescreen = m_barcode.get();
+    m_rfid = std::make_unique<Trfidscreen>();
+    rfidscreen = m_rfid.get();
+    m_ipsend = std::make_unique<TIPsend>();
+    IPsend = m_ipsend.get();
+    const QString path = settingsPath.isEmpty()
+                             ? QDir(QCoreApplication::applicationDirPath()).filePath("config.ini")
+                             : settingsPath;
+    IPsend->FormCreate(path);
+}
+
+WindowSet::~WindowSet()
+{
+    IPsend = nullptr;
+    m_ipsend.reset();
+    rfidscreen = nullptr;
+    m_rfid.reset();
+    barcodescreen = nullptr;
+    m_barcode.reset();
+    mainscreen = nullptr;
+    m_main.reset();
+}
