@@ -5,6 +5,9 @@
 #include "screens/rfidscreen.h"
 #include "shell/mainscreen.h"
 
+#include "platform/errorreport.h"
+#include "platform/errors.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -26,7 +29,13 @@ WindowSet::WindowSet(const QString &settingsPath)
     const QString path = settingsPath.isEmpty()
                              ? QDir(QCoreApplication::applicationDirPath()).filePath("config.ini")
                              : settingsPath;
-    IPsend->FormCreate(path);
+    // An error in a creation handler is reported like any unhandled error; the window
+    // still exists and start-up goes on.
+    try {
+        IPsend->FormCreate(path);
+    } catch (const KioskError &e) {
+        platform::reportError(e.message());
+    }
 }
 
 WindowSet::~WindowSet()
