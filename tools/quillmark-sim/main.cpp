@@ -1,0 +1,124 @@
+// quillmark-sim: a stand-in for the range's management server, for demos and tests.
+
+#include "tools/quillmark-sim/simserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace {
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "quillmark-sim: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quillmark-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated Quillmark management server: answers the kiosk's validation and usage "
+        "report requests, one per connection, from a JSON data file.\n"
+        "Without --state the accounts are written back into the data file; without --data "
+        "the bundled demo data is read and its state kept in demo-state.json beside this "
+        "program, so the source tree stays untouched."));
+    parser.addHelpOption();
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"), QStringLiteral("JSON data file (default: bundled demo data)."),
+        QStringLiteral("file"));
+    const QCommandLineOption stateOption(
+        QStringLiteral("state"),
+        QStringLiteral("State file, read at start when it exists and written atomically after "
+                       "each change (default: the data file)."),
+        QStringLiteral("file"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("TCP port, 0 for a free one (default 50001)."),
+        QStringLiteral("n"), QStringLiteral("50001"));
+    const QCommandLineOption bindOption(QStringLiteral("bind"),
+                                        QStringLiteral("Address to listen on (default 127.0.0.1)."),
+                                        QStringLiteral("addr"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption faultOption(QStringLiteral("fault"),
+                                         QStringLiteral("Fault for every request: %1.")
+                                             .arg(SimFault::modes().join(QStringLiteral(", "))),
+                                         QStringLiteral("mode"));
+    const QCommandLineOption faultMsOption(
+        QStringLiteral("fault-ms"),
+        QStringLiteral("Delay (delay), pause between segments (split) or hold time (silent)."),
+        QStringLiteral("ms"));
+    const QCommandLineOption faultAtOption(QStringLiteral("fault-at"),
+                                           QStringLiteral("split: bytes in the first segment."),
+                                           QStringLiteral("n"));
+    const QCommandLineOption faultKeyOption(QStringLiteral("fault-key"),
+                                            QStringLiteral("notanumber: the item to spoil."),
+                                            QStringLiteral("name"));
+    const QCommandLineOption faultBodyOption(QStringLiteral("fault-body"),
+                                             QStringLiteral("raw: the exact reply body."),
+                                             QStringLiteral("text"));
+    const QCommandLineOption quietOption(QStringLiteral("quiet"),
+                                         QStringLiteral("Do not log requests and replies."));
+    parser.addOptions({dataOption, stateOption, portOption, bindOption, faultOption, faultMsOption,
+                       faultAtOption, faultKeyOption, faultBodyOption, quietOption});
+    parser.process(app);
+
+    QString dataPath = parser.value(dataOption);
+    QString statePath = parser.value(stateOption);
+    if (dataPath.isEmpty()) {
+        dataPath = QStringLiteral(QUILLMARK_SIM_DEMO_DATA);
+        if (statePath.isEmpty())
+            statePath = QDir(QCoreApplication::applicationDirPath())
+                            .filePath(QStringLiteral("demo-state.json"));
+    }
+    if (statePath.isEmpty())
+        statePath = dataPath;
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (!portOk || port > 65535)
+        return fail(QStringLiteral("--port needs a number from 0 to 65535"));
+    const QHostAddress address(parser.value(bindOption));
+    if (address.isNull())
+        return fail(QStringLiteral("--bind needs an IP address"));
+
+    SimFault fault;
+    if (parser.isSet(faultOption)) {
+        QJsonObject spec{{QStringLiteral("mode"), parser.value(faultOption)}};
+        if (parser.isSet(faultMsOption))
+            spec.insert(QStringLiteral("ms"), parser.value(faultMsOption).toInt());
+        if (parser.isSet(faultAtOption))
+            spec.insert(QStringLiteral("at"), parser.value(faultAtOption).toInt());
+        spec.insert(QStringLiteral("key"), parser.value(faultKeyOption));
+        spec.insert(QStringLiteral("body"), parser.value(faultBodyOption));
+        QString error;
+        if (!SimData::parseFault(spec, &fault, &error))
+            return fail(error);
+    }
+
+    SimData data;
+    QString error;
+    const QString source = QFileInfo::exists(statePath) ? statePath : dataPath;
+    if (!data.loadFile(source, &error))
+        return fail(error);
+
+    SimServer server(std::move(data), statePath);
+    server.globalFault = fault;
+    server.logging = !parser.isSet(quietOption);
+    if (!server.listen(address, static_cast<quint16>(port)))
+        return fail(QStringLiteral("cannot listen on %1:%2: %3")
+                        .arg(address.toString())
+                        .arg(port)
+                        .arg(server.errorString()));
+    std::printf("listening on %s:%u\n", qPrintable(address.toString()), server.port());
+    std::fflush(stdout);
+    std::fprintf(stderr, "quillmark-sim: data from %s, state kept in %s\n", qPrintable(source),
+                 qPrintable(statePath));
+    return app.exec();
+}
