@@ -2,5 +2,6 @@
 
 Tbarcodescreen::Tbarcodescreen(QWidget *parent) : QWidget(parent)
 {
-    setWindowTitle("Orvanta");
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 }
