@@ -2,5 +2,6 @@
 
 Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent)
 {
-    setWindowTitle("Orvanta");
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "ui_rfidscreen.h"
+
 #include <QWidget>
 
 // The members card screen.
-class Trfidscreen : public QWidget
+class Trfidscreen : public QWidget, public Ui::Trfidscreen
 {
     Q_OBJECT
 public:
