@@ -9,7 +9,7 @@
 #include <QSemaphore>
 #include <QThread>
 
-SimFixture::SimFixture(const QByteArray &json)
+SimFixture::SimFixture(const QByteArray &json, const std::function<void(SimServer &)> &setup)
 {
     path = dir.filePath(QStringLiteral("sim-data.json"));
     SimData data;
@@ -23,18 +23,21 @@ SimFixture::SimFixture(const QByteArray &json)
 
     QSemaphore ready;
     QString listenError;
-    thread.reset(QThread::create([this, data = std::move(data), &ready, &listenError]() mutable {
-        SimServer server(std::move(data), path, &ledger);
-        if (server.listen(QHostAddress::LocalHost, 0))
-            listeningPort = server.port();
-        else
-            listenError = server.errorString();
-        ready.release();
-        if (listeningPort != 0) {
-            QEventLoop loop;
-            loop.exec(); // ended by QThread::quit() from the destructor
-        }
-    }));
+    thread.reset(
+        QThread::create([this, data = std::move(data), setup, &ready, &listenError]() mutable {
+            SimServer server(std::move(data), path, &ledger);
+            if (setup)
+                setup(server);
+            if (server.listen(QHostAddress::LocalHost, 0))
+                listeningPort = server.port();
+            else
+                listenError = server.errorString();
+            ready.release();
+            if (listeningPort != 0) {
+                QEventLoop loop;
+                loop.exec(); // ended by QThread::quit() from the destructor
+            }
+        }));
     thread->start();
     ready.acquire();
     if (listeningPort == 0)

@@ -8,9 +8,11 @@
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 class QThread;
+class SimServer;
 
 // A simulated management server for tests, on 127.0.0.1 with a free port, running in a
 // thread of its own: the kiosk's exchanges block the test's thread, so the server must not
@@ -19,7 +21,9 @@ class QThread;
 class SimFixture
 {
 public:
-    explicit SimFixture(const QByteArray &json);
+    // setup, when given, runs on the server before it listens (in the server's thread), for
+    // example to shorten its idle timeout or to set a fault for every request.
+    explicit SimFixture(const QByteArray &json, const std::function<void(SimServer &)> &setup = {});
     ~SimFixture();
     SimFixture(const SimFixture &) = delete;
     SimFixture &operator=(const SimFixture &) = delete;
