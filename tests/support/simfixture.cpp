@@ -1,5 +1,6 @@
 #include "simfixture.h"
 
+#include "tools/quillmark-sim/kioskconfig.h"
 #include "tools/quillmark-sim/simserver.h"
 
 #include <QDir>
@@ -72,13 +73,12 @@ bool SimFixture::waitForRequests(int count, int timeoutMs)
 
 QString SimFixture::writeConfig(const QString &dir, QChar separator) const
 {
-    const QString configPath = QDir(dir).filePath(QStringLiteral("config.ini"));
-    QFile file(configPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        qFatal("SimFixture: cannot write %s", qPrintable(configPath));
-    const QString text = QStringLiteral("127.0.0.1\n%1\n%2\n").arg(listeningPort).arg(separator);
-    file.write(text.toLatin1());
-    return configPath;
+    QString error;
+    const QString path =
+        writeKioskConfig(dir, QStringLiteral("127.0.0.1"), listeningPort, separator, &error);
+    if (path.isEmpty())
+        qFatal("SimFixture: %s", qPrintable(error));
+    return path;
 }
 
 QJsonObject SimFixture::state() const

@@ -147,6 +147,12 @@ void TestQuillmarkSim::cardValidation()
     QCOMPARE(first.raw, request);
     sim.clearRequests();
     QVERIFY(sim.requests().isEmpty());
+
+    QTemporaryDir dir;
+    QFile config(sim.writeConfig(dir.path()));
+    QCOMPARE(config.fileName(), dir.filePath("config.ini"));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(config.readAll(), "127.0.0.1\n" + QByteArray::number(sim.port()) + "\n.\n");
 }
 
 void TestQuillmarkSim::voucherValidatedThenUsed()
@@ -350,8 +356,11 @@ void TestQuillmarkSim::executableKeepsStateAcrossRestart()
     };
     {
         QProcess first;
-        const quint16 port = start(first, {});
+        const quint16 port = start(first, {"--write-config", dir.path(), "--separator", ","});
         QVERIFY(port != 0);
+        QFile config(dir.filePath("config.ini"));
+        QVERIFY(config.open(QIODevice::ReadOnly));
+        QCOMPARE(config.readAll(), "127.0.0.1\n" + QByteArray::number(port) + "\n,\n");
         QCOMPARE(exchange(port, report("P", "900040")).bytes.mid(4, 10), QByteArray("RangeOK=1&"));
         exchange(port, report("C", "12345678", 2));
         first.kill();

@@ -1,5 +1,6 @@
 // quillmark-sim: a stand-in for the range's management server, for demos and tests.
 
+#include "tools/quillmark-sim/kioskconfig.h"
 #include "tools/quillmark-sim/simserver.h"
 
 #include <QCommandLineParser>
@@ -63,10 +64,19 @@ int main(int argc, char *argv[])
     const QCommandLineOption faultBodyOption(QStringLiteral("fault-body"),
                                              QStringLiteral("raw: the exact reply body."),
                                              QStringLiteral("text"));
+    const QCommandLineOption configOption(
+        QStringLiteral("write-config"),
+        QStringLiteral("Once listening, write the kiosk's config.ini for this server into dir."),
+        QStringLiteral("dir"));
+    const QCommandLineOption separatorOption(
+        QStringLiteral("separator"),
+        QStringLiteral("Decimal separator written into config.ini (default \".\")."),
+        QStringLiteral("char"), QStringLiteral("."));
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
                                          QStringLiteral("Do not log requests and replies."));
     parser.addOptions({dataOption, stateOption, portOption, bindOption, faultOption, faultMsOption,
-                       faultAtOption, faultKeyOption, faultBodyOption, quietOption});
+                       faultAtOption, faultKeyOption, faultBodyOption, configOption,
+                       separatorOption, quietOption});
     parser.process(app);
 
     QString dataPath = parser.value(dataOption);
@@ -116,6 +126,18 @@ int main(int argc, char *argv[])
                         .arg(address.toString())
                         .arg(port)
                         .arg(server.errorString()));
+    if (parser.isSet(configOption)) {
+        const QString separator = parser.value(separatorOption);
+        // A server bound to every interface is still reached by the kiosk on loopback.
+        const QString host =
+            address == QHostAddress::AnyIPv4 ? QStringLiteral("127.0.0.1") : address.toString();
+        const QString written =
+            writeKioskConfig(parser.value(configOption), host, server.port(),
+                             separator.isEmpty() ? QChar('.') : separator.at(0), &error);
+        if (written.isEmpty())
+            return fail(error);
+        std::fprintf(stderr, "quillmark-sim: wrote %s\n", qPrintable(written));
+    }
     std::printf("listening on %s:%u\n", qPrintable(address.toString()), server.port());
     std::fflush(stdout);
     std::fprintf(stderr, "quillmark-sim: data from %s, state kept in %s\n", qPrintable(source),
