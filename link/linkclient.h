@@ -1,5 +1,8 @@
 #pragma once
 
+#include "link/replyrecord.h"
+#include "link/tcpclient.h"
+
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
@@ -7,16 +10,16 @@
 #include <functional>
 
 // The kiosk's one connection point to the management server: reads the link settings,
-// runs one exchange at a time and keeps the last reply in its reply record, which the
-// screens read directly after a call returns. Widget-free; TIPsend puts a window on it.
-//
-// CONTRACT NOTE (skeleton): the field and operation names below are fixed; the link
-// work fills in the implementation and may add members.
-class LinkClient
+// runs one exchange at a time and keeps the last reply in its reply record (RangeOK,
+// IPerror, CardBalance, number1..4, Price1..4), which the screens read directly after a
+// call returns. Widget-free; TIPsend puts a window on it.
+class LinkClient : public ReplyRecord
 {
 public:
     LinkClient();
     virtual ~LinkClient();
+    LinkClient(const LinkClient &) = delete;
+    LinkClient &operator=(const LinkClient &) = delete;
 
     // Link settings (config.ini lines 1 and 2).
     QString remoteserver;
@@ -30,18 +33,19 @@ public:
     QString transdate;
     QString transtime;
 
-    // Reply record.
-    int RangeOK = -1;
-    QString IPerror;
-    double CardBalance = 0;
-    int number1 = 0, number2 = 0, number3 = 0, number4 = 0;
-    double Price1 = 0, Price2 = 0, Price3 = 0, Price4 = 0;
+    // The TCP client of all exchanges. It comes up active: a connect to no host, which
+    // fails and leaves its socket open but unconnected until the first exchange.
+    TTcpClient ClientSocket1;
 
     // Reads the three-line settings file; throws FileError("The specified file was not
-    // found") when it cannot be opened. Lines 1/2 reach settingsRead().
+    // found") when it cannot be opened. Lines 1/2 reach settingsRead(); the first
+    // character of line 3 becomes the decimal separator (an empty line 3 restores the
+    // locale's).
     void readSettings(const QString &path);
 
     // The three exchanges; each blocks the calling (GUI) thread and returns RangeOK.
+    // A reference that would break the request's items, or make it too long for its
+    // length byte, is refused without connecting: 0, with the reason in IPerror.
     int sendinput(const QString &id, const QString &rangeType);
     int sendvendstatus(const QString &id, const QString &rangeType);
     int sendcardvendstatus(const QString &id, const QString &rangeType, int issueGroup);
@@ -49,10 +53,15 @@ public:
     // The link test window's Send: messagestring to the given host and port.
     int sendMessageTo(const QString &host, const QString &port);
 
-    // True while an exchange runs (a nested exchange is refused).
+    // True while an exchange runs. An exchange started meanwhile (from a handler run by
+    // the reply parser's message pump) is refused: it returns refusedNested and leaves
+    // every field alone.
     bool exchangeRunning() const;
+    static constexpr int refusedNested = 0;
 
-    // Bounds in milliseconds, shortened by tests through the object.
+    // Bounds in milliseconds, shortened by tests through the object. A validation or the
+    // test window's Send that gets no reply within its bound returns 9, and so does a
+    // usage report.
     int validationWaitMs = 10000;
     int reportWaitMs = 10000;
     int connectTimeoutMs = 5000;
@@ -60,10 +69,25 @@ public:
     // The clock read by a validation; tests may replace it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 
+    // The reply parser: parses one whole reply into the record, showing its length and
+    // items through the hooks and pumping pending window messages once.
+    void ClientSocket1Receive(QByteArrayView reply);
+
 protected:
     // Hooks for the window face: the reply parser's writes into Edit2 and strlist, and
     // the settings' writes into the customer screens' footer labels.
     virtual void showReplyLength(int /*value*/) {}
     virtual void showReplyItems(const QStringList & /*items*/) {}
     virtual void settingsRead(const QString & /*server*/, const QString & /*port*/) {}
+    // One pass over the pending window messages, once per reply.
+    virtual void pumpMessages();
+
+private:
+    int refuse(const QString &reason);
+    // Frames the body, connects to the given server, sends the frame and reads and
+    // parses one reply within waitMs; 9 when none came.
+    int exchange(const QString &body, const QString &host, const QString &port, int waitMs);
+    int run(const QString &host, const QString &port, int waitMs);
+
+    bool running = false;
 };

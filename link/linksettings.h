@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// The link settings file config.ini: three lines of 8-bit text, taken whole with nothing
+// trimmed; a missing line reads as empty.
+struct LinkSettings
+{
+    QString server;    // line 1: dotted IPv4 address or host name
+    QString port;      // line 2: decimal number or service name
+    QString separator; // line 3: its first character is the decimal separator
+
+    // Splits file contents into the three lines (CR LF, LF or a lone CR end a line).
+    static LinkSettings parse(QByteArrayView contents);
+    // Reads the file; throws FileError("The specified file was not found") when it
+    // cannot be opened.
+    static LinkSettings read(const QString &path);
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+// The process-wide decimal separator and every conversion between numbers and text that
+// the kiosk makes: reading reply values, showing balances and prices. It starts as the
+// locale's decimal separator ("." when the locale has none); the link settings file
+// replaces it at start-up.
+QChar DecimalSeparator();
+void setDecimalSeparator(QChar separator);
+
+// The locale's own decimal separator ("." when it has none).
+QChar localeDecimalSeparator();
+
+// A decimal number: optional blanks, an optional sign, digits with at most one decimal
+// separator (at least one digit), an optional exponent, optional blanks. Anything else,
+// thousands separators included, throws ConversionError.
+double textToDecimal(const QString &text);
+
+// Integer text: optional leading blanks, an optional sign and decimal digits, within the
+// 32-bit range; anything else throws ConversionError.
+int textToInteger(const QString &text);
+
+// The general number format: up to 15 significant digits, no thousands separator, no
+// trailing zeros (12.50 shows as 12.5), the exponent form only for very large or very
+// small values (1E20, 1E-7).
+QString decimalToText(double value);
