@@ -1,12 +1,6 @@
-#include "shell/mainscreen.h"
-#include "shell/windowset.h"
-
-#include <QApplication>
+#include "shell/kioskstart.h"
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    WindowSet windows;
-    mainscreen->showMaximized();
-    return app.exec();
+    return kioskMain(argc, argv);
 }

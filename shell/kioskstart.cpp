@@ -1,0 +1,124 @@
+#include "shell/kioskstart.h"
+
+#include "link/ipsend.h"
+#include "shell/application.h"
+#include "shell/mainscreen.h"
+#include "shell/windowset.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QEvent>
+#include <QMessageBox>
+
+namespace {
+
+// Ends the event loop once the watched window has finished its first paint.
+class QuitAfterFirstPaint : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !m_seen) {
+            m_seen = true;
+            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_seen = false;
+};
+
+// The command line of the kiosk.
+class KioskCommandLine
+{
+public:
+    KioskCommandLine()
+    {
+        m_parser.setApplicationDescription(
+            QStringLiteral("Orvanta, the customer terminal of the driving range. Reads the "
+                           "server address, port and decimal separator from config.ini "
+                           "beside the executable."));
+        m_parser.addHelpOption();
+        m_parser.addVersionOption();
+        m_parser.addOption(m_linkTest);
+        m_parser.addOption(m_quitWhenShown);
+    }
+
+    QCommandLineParser &parser() { return m_parser; }
+    bool wantsHelp() const
+    {
+        return m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"));
+    }
+    bool wantsVersion() const { return m_parser.isSet(QStringLiteral("version")); }
+    KioskOptions options() const
+    {
+        KioskOptions options;
+        options.linkTest = m_parser.isSet(m_linkTest);
+        options.quitWhenShown = m_parser.isSet(m_quitWhenShown);
+        return options;
+    }
+
+private:
+    QCommandLineParser m_parser;
+    const QCommandLineOption m_linkTest{
+        QStringLiteral("link-test"),
+        QStringLiteral("Also show the link test window for technicians.")};
+    const QCommandLineOption m_quitWhenShown{
+        QStringLiteral("quit-when-shown"),
+        QStringLiteral("End as soon as the main screen is shown (start-up benchmark).")};
+};
+
+} // namespace
+
+int kioskMain(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // A first look for the texts that must print also where no display is. Qt's own
+    // options (-platform and the like) are unknown here, so parse errors wait for later.
+    KioskCommandLine early;
+    early.parser().parse(arguments);
+    if (early.wantsHelp() || early.wantsVersion()) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Orvanta"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
+        if (early.wantsHelp())
+            early.parser().showHelp(0);
+        early.parser().showVersion();
+    }
+    Application app(argc, argv);
+    KioskCommandLine commandLine;
+    commandLine.parser().process(app);
+    return runKiosk(commandLine.options());
+}
+
+void showAlreadyRunning()
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Information"),
+                    QStringLiteral("Orvanta Is Starting Or Already Running"), QMessageBox::Ok);
+    box.exec();
+}
+
+int runKiosk(const KioskOptions &options, const QString &guardName, const QString &settingsPath)
+{
+    // Held until the process ends; the running copy learns nothing of a refused one.
+    const platform::SingleInstanceGuard guard(guardName);
+    if (guard.alreadyRunning()) {
+        showAlreadyRunning();
+        return 0;
+    }
+
+    WindowSet windows(settingsPath);
+    QuitAfterFirstPaint quitter;
+    if (options.quitWhenShown)
+        mainscreen->installEventFilter(&quitter);
+    mainscreen->showMaximized();
+    if (options.linkTest)
+        IPsend->show();
+    return QApplication::exec();
+}
