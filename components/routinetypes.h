@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/errors.h"
+
+#include <QDateTime>
+
+// The framework's date-time: whole days since 30 December 1899, the fraction the time of day.
+using TDateTime = double;
+
+// A settings-store write that the caller asked to go through and that did not.
+class RegistryError : public KioskError
+{
+public:
+    using KioskError::KioskError;
+};
+
+// The name resolver could not answer for the machine's own host name.
+class ResolverError : public KioskError
+{
+public:
+    using KioskError::KioskError;
+};
+
+// Local date and time as a TDateTime (no time zone: the value is what the clock shows).
+inline TDateTime toTDateTime(const QDateTime &local)
+{
+    static const QDate epoch(1899, 12, 30);
+    const QTime t = local.time();
+    return double(epoch.daysTo(local.date())) + t.msecsSinceStartOfDay() / 86400000.0;
+}
