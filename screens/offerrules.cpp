@@ -1,17 +1,11 @@
 #include "screens/offerrules.h"
 
+#include "platform/decimalseparator.h"
 #include "platform/errors.h"
 
 #include <cmath>
 
 namespace {
-
-// Stand-in for the process-wide separator until the link's settings provide it.
-QChar decimalSeparator()
-{
-    const QString point = QLocale::system().decimalPoint();
-    return point.isEmpty() ? QChar('.') : point.at(0);
-}
 
 // ⌈numerator ÷ denominator⌉ exactly, for any signs; denominator is not 0.
 qint64 ceilDiv(__int128 numerator, __int128 denominator)
@@ -59,7 +53,7 @@ QString currencyText(FixedCurrency amount, const QLocale &locale)
     QString fraction = locale.toString(cents % 100);
     if (fraction.size() < 2)
         fraction.prepend(locale.zeroDigit());
-    const QString number = locale.toString(cents / 100) + decimalSeparator() + fraction;
+    const QString number = locale.toString(cents / 100) + DecimalSeparator() + fraction;
 
     // The locale's own pattern (symbol, its position, the negative form) for a probe value,
     // with the probe's digit replaced by the number.

@@ -1,3 +1,4 @@
+#include "platform/decimalseparator.h"
 #include "platform/errors.h"
 #include "screens/offerrules.h"
 
@@ -14,6 +15,8 @@ private:
     const QLocale us{QLocale::English, QLocale::UnitedStates};
 
 private slots:
+    void initTestCase() { setDecimalSeparator('.'); }
+    void cleanup() { setDecimalSeparator('.'); }
     void offers_data();
     void offers();
     void fixedCurrencyRounding_data();
@@ -211,10 +214,18 @@ void OfferRulesTest::currencyText()
 
 void OfferRulesTest::currencyTextFollowsTheRegionalFormat()
 {
-    // Symbol after the amount and the locale's own thousands separator; the decimal point
-    // stays the process-wide one.
+    // The symbol's position, the thousands separator and the negative form come from the
+    // locale; the decimal separator is always the process-wide one.
     const QLocale de(QLocale::German, QLocale::Germany);
-    QCOMPARE(::currencyText(12345000, de), QString("1.234.50 €").replace(' ', QChar(0xa0)));
+    const QLocale nl(QLocale::Dutch, QLocale::Netherlands);
+    const QString nbsp(QChar(0xa0));
+    setDecimalSeparator(',');
+    QCOMPARE(::currencyText(12345000, de), "1.234,50" + nbsp + "€");
+    QCOMPARE(::currencyText(-12345000, de), "-1.234,50" + nbsp + "€");
+    QCOMPARE(::currencyText(-500, nl), "(€" + nbsp + "0,05)");
+    QCOMPARE(::currencyText(12345000, us), QStringLiteral("$1,234,50"));
+    setDecimalSeparator('.');
+    QCOMPARE(::currencyText(12345000, de), "1.234.50" + nbsp + "€");
 }
 
 QTEST_GUILESS_MAIN(OfferRulesTest)
