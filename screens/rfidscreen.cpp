@@ -1,7 +1,359 @@
 #include "screens/rfidscreen.h"
 
+#include "link/ipsend.h"
+#include "platform/decimalseparator.h"
+#include "platform/messagepump.h"
+#include "screens/readerinput.h"
+#include "shell/mainscreen.h"
+#include "shell/windowset.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWindow>
+#include <exception>
+#include <utility>
+
+namespace {
+
+const QString waiting = QStringLiteral("waiting...");
+const QString waitingCaption = QStringLiteral("waiting....");
+
+// Text controls size themselves to their text.
+void setText(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    label->adjustSize();
+}
+
+// Runs its action only when the scope is left by an error.
+template <typename Action> class OnError
+{
+public:
+    explicit OnError(Action action)
+        : m_action(std::move(action)), m_errors(std::uncaught_exceptions())
+    {
+    }
+    ~OnError()
+    {
+        if (std::uncaught_exceptions() > m_errors)
+            m_action();
+    }
+    OnError(const OnError &) = delete;
+    OnError &operator=(const OnError &) = delete;
+
+private:
+    Action m_action;
+    int m_errors;
+};
+
+} // namespace
+
 Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent)
 {
     setupUi(this);
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    // Closing this screen hands over to the main screen; it never ends the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    for (QLabel *label : {stext, mtext, ltext, Label5, Label3, Label6, lblAccountType,
+                          lblAccountBalance, Label4, label1, Label2, Label7})
+        label->adjustSize();
+
+    timeout = new QTimer(this);
+    timeout->setInterval(30000);
+    connect(timeout, &QTimer::timeout, this, &Trfidscreen::timeoutTimer);
+
+    edcardno->installEventFilter(this);
+    connect(imgreturn, &ClickArea::clicked, this, &Trfidscreen::imgreturnClick);
+    connect(imgsmallbucket, &ClickArea::clicked, this, &Trfidscreen::imgsmallbucketClick);
+    connect(imgmediumbucket, &ClickArea::clicked, this, &Trfidscreen::imgmediumbucketClick);
+    connect(imglargebucket, &ClickArea::clicked, this, &Trfidscreen::imglargebucketClick);
+
+    // The screen activates again only when another of the program's windows (a message box,
+    // for example) was active in between. Reports about a window that is hidden by the time
+    // they are handled (the main screen, just left) are stale and say nothing.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow *focus) {
+        if (focus && focus != windowHandle() && focus->isVisible() && isVisible())
+            m_otherWindowWasActive = true;
+    });
+}
+
+Trfidscreen::~Trfidscreen() = default;
+
+void Trfidscreen::setVisible(bool visible)
+{
+    const bool opening = visible && !isVisible();
+    QWidget::setVisible(visible);
+    if (opening && isVisible()) {
+        m_otherWindowWasActive = false;
+        FormActivate();
+    }
+}
+
+bool Trfidscreen::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+        if (!event->spontaneous())
+            FormShow();
+        break;
+    case QEvent::Hide:
+        if (!event->spontaneous())
+            FormHide();
+        break;
+    case QEvent::WindowActivate:
+        // The window system's own report of the activation that show() already ran comes
+        // late or not at all; only a return from another window activates again.
+        if (m_otherWindowWasActive) {
+            m_otherWindowWasActive = false;
+            FormActivate();
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool Trfidscreen::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == edcardno && event->type() == QEvent::KeyPress) {
+        const QString text = static_cast<QKeyEvent *>(event)->text();
+        // A read arriving while a card is validated or a bucket counted down is dropped
+        // whole, so it neither replaces the card being served nor shows in the box.
+        if (m_busy && !text.isEmpty())
+            return true;
+        for (const QChar key : text)
+            edcardnoKeyPress(key);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Trfidscreen::FormShow()
+{
+    edcardno->selectAll();
+    nal->hide();
+    nam->hide();
+    nas->hide();
+    imgsmallbucket->setEnabled(false);
+    imgmediumbucket->setEnabled(false);
+    imglargebucket->setEnabled(false);
+    setText(label1, QStringLiteral("Please insert membership card."));
+    // Characters of a read that never got its Enter belong to an earlier customer.
+    bc.clear();
+}
+
+void Trfidscreen::FormActivate()
+{
+    setWindowState(windowState() | Qt::WindowMaximized);
+    if (mainscreen)
+        mainscreen->hide();
+    choices = 0;
+    setText(lblAccountBalance, waiting);
+    edcardno->setText(waiting);
+    setText(lblAccountType, waiting);
+    setText(ltext, waitingCaption);
+    setText(mtext, waitingCaption);
+    setText(stext, waitingCaption);
+    if (!timeout->isActive())
+        timeout->start();
+    setText(label1, QStringLiteral("Please insert membership card and then remove"));
+    imgreturn->setEnabled(true);
+    edcardno->setFocus();
+    edcardno->selectAll();
+}
+
+void Trfidscreen::FormHide()
+{
+    timeout->stop();
+}
+
+void Trfidscreen::edcardnoKeyPress(QChar key)
+{
+    if (m_busy)
+        return;
+    if (key.unicode() != 13) {
+        bc += key;
+        return;
+    }
+
+    readerinput::ScopedFlag busy(m_busy);
+    // A validation that ends in an error (an unreadable reply, a bad port) leaves no offer
+    // behind that could be dispensed and reported under this read's card number.
+    OnError failed([this] {
+        withdrawOffers();
+        bc.clear();
+    });
+
+    edcardno->setText(readerinput::trimmed(bc));
+    platform::pumpMessages();
+    cardno = edcardno->text();
+    setText(label1, QStringLiteral("Please wait"));
+    platform::pumpMessages();
+
+    const int result = IPsend->sendinput(cardno, QStringLiteral("C"));
+    if (result == 1) {
+        setText(lblAccountType, QStringLiteral("Cash "));
+        setText(lblAccountBalance, decimalToText(IPsend->CardBalance));
+        fillprices();
+        bc.clear();
+        timeout->start();
+    } else if (result == 9) {
+        setText(label1, QStringLiteral("Bad Link To Server - Call for Support"));
+        platform::pumpMessages();
+        endRead();
+        platform::blockingPause(linkErrorPauseMs);
+    } else {
+        setText(label1, QString(IPsend->IPerror).replace(QChar('+'), QChar(' ')));
+        endRead();
+    }
+}
+
+void Trfidscreen::endRead()
+{
+    edcardno->setText(waiting);
+    cardno.clear();
+    bc.clear();
+    edcardno->selectAll();
+    // The offers of an earlier read on this showing belong to another card.
+    withdrawOffers();
+}
+
+void Trfidscreen::withdrawOffers()
+{
+    nas->hide();
+    nam->hide();
+    nal->hide();
+    imgsmallbucket->setEnabled(false);
+    imgmediumbucket->setEnabled(false);
+    imglargebucket->setEnabled(false);
+    choices = 0;
+    setText(ltext, waitingCaption);
+    setText(mtext, waitingCaption);
+    setText(stext, waitingCaption);
+}
+
+void Trfidscreen::fillprices()
+{
+    // Computed before anything changes: an amount that cannot be converted leaves the
+    // screen as it was.
+    const BucketOffers offers =
+        computeBucketOffers({IPsend->CardBalance, IPsend->number1, IPsend->number2, IPsend->number3,
+                             IPsend->Price1, IPsend->Price2, IPsend->Price3});
+
+    nas->hide();
+    nam->hide();
+    nal->hide();
+    credit = offers.credit;
+    sb = offers.sb;
+    mb = offers.mb;
+    lb = offers.lb;
+    sp = offers.sp;
+    mp = offers.mp;
+    lp = offers.lp;
+    choices = offers.choices;
+    // Click areas are only ever enabled here; a lower choices keeps an area that an earlier
+    // read enabled from dispensing.
+    const std::pair<QLabel *, ClickArea *> buckets[] = {
+        {nas, imgsmallbucket}, {nam, imgmediumbucket}, {nal, imglargebucket}};
+    const bool offered[] = {offers.smallOffered, offers.mediumOffered, offers.largeOffered};
+    for (int i = 0; i < 3; ++i) {
+        if (offered[i]) {
+            buckets[i].first->show();
+            buckets[i].second->setEnabled(true);
+        }
+    }
+    setText(ltext, offers.ltext);
+    setText(mtext, offers.mtext);
+    setText(stext, offers.stext);
+    setText(label1, QStringLiteral("Place bucket under dispenser. "));
+}
+
+void Trfidscreen::imgsmallbucketClick()
+{
+    if (choices == 0 || m_busy)
+        return;
+    dispense(sb, nas, 1);
+}
+
+void Trfidscreen::imgmediumbucketClick()
+{
+    if (choices < 2 || m_busy)
+        return;
+    dispense(mb, nam, 2);
+}
+
+void Trfidscreen::imglargebucketClick()
+{
+    if (choices < 3 || m_busy)
+        return;
+    dispense(lb, nal, 3);
+}
+
+void Trfidscreen::dispense(int count, QLabel *keptPicture, int issueGroup)
+{
+    readerinput::ScopedFlag busy(m_busy);
+    timeout->stop();
+    imgsmallbucket->hide();
+    imgmediumbucket->hide();
+    imglargebucket->hide();
+    for (QLabel *picture : {nas, nam, nal}) {
+        if (picture != keptPicture)
+            picture->hide();
+    }
+    imgreturn->setEnabled(false);
+    // A usage report that ends in an error still hands the kiosk back to the main screen:
+    // with return disabled and the timeout stopped the screen would otherwise stay for good.
+    OnError failed([this] { endDispensing(); });
+
+    balls = count;
+    for (qint64 i = 0; i <= balls; ++i) {
+        setText(label1, QStringLiteral("Dispensing: ") + QString::number(balls - i));
+        platform::pumpMessages();
+        platform::blockingPause(stepMs);
+    }
+    setText(label1, QStringLiteral("Finished "));
+    platform::pumpMessages();
+    IPsend->sendcardvendstatus(cardno, QStringLiteral("C"), issueGroup);
+    platform::blockingPause(reportPauseMs);
+    endDispensing();
+
+    if (issueGroup == 1 && mainscreen) {
+        mainscreen->Label5->setText(QStringLiteral("Please choose payment method"));
+        platform::pumpMessages();
+    }
+}
+
+void Trfidscreen::endDispensing()
+{
+    for (QWidget *control : std::initializer_list<QWidget *>{nas, nam, nal, imgsmallbucket,
+                                                             imgmediumbucket, imglargebucket})
+        control->show();
+    imgreturn->setEnabled(true);
+    if (mainscreen)
+        mainscreen->show();
+    close();
+}
+
+void Trfidscreen::imgreturnClick()
+{
+    timeout->stop();
+    hide();
+    if (mainscreen)
+        mainscreen->show();
+}
+
+void Trfidscreen::timeoutTimer()
+{
+    // A read accepted after the screen was closed in the middle of its validation restarts
+    // the timeout on a hidden screen; its tick must not bring the main screen over
+    // whatever the customer sees by then.
+    if (!isVisible()) {
+        timeout->stop();
+        return;
+    }
+    if (mainscreen)
+        mainscreen->show();
+    close();
 }

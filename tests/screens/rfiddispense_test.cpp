@@ -1,0 +1,188 @@
+// The members card screen's dispensing end to end: the bucket clicks with their gates, the
+// countdown, the usage report and the return to the main screen, against the simulated
+// management server.
+
+#include "rfidkiosk.h"
+
+#include "platform/errors.h"
+
+#include <QElapsedTimer>
+
+using namespace rfidtest;
+
+class RfidDispenseTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void eachBucketIsCountedDownAndReported_data();
+    void eachBucketIsCountedDownAndReported();
+    void countdownStepsArePaced();
+    void lowerSecondReadKeepsEarlierAreasFromDispensing();
+    void readDuringCountdownIsIgnored();
+    void failedUsageReportStillReturns();
+};
+
+void RfidDispenseTest::eachBucketIsCountedDownAndReported_data()
+{
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<int>("bucket"); // 1 small, 2 medium, 3 large
+    QTest::addColumn<int>("balls");
+    QTest::addColumn<QString>("kept");
+
+    QTest::newRow("small") << "12345678" << 1 << 5 << "s";
+    QTest::newRow("medium") << "12345678" << 2 << 8 << "m";
+    QTest::newRow("large") << "12345678" << 3 << 12 << "l";
+    QTest::newRow("partial small") << "33334444" << 1 << 3 << "s";
+}
+
+void RfidDispenseTest::eachBucketIsCountedDownAndReported()
+{
+    QFETCH(QString, card);
+    QFETCH(int, bucket);
+    QFETCH(int, balls);
+    QFETCH(QString, kept);
+
+    Kiosk kiosk;
+    mainscreen->Label5->setText("something else");
+    kiosk.open();
+    Kiosk::read(card);
+    const SimRequest validation = kiosk.requests("ValidateRangeId").value(0);
+
+    // While the countdown runs: only the chosen picture, no click areas, return disabled,
+    // no timeout.
+    QStringList during;
+    MessageWatch watch([&](const QString &text) {
+        if (text.startsWith("Dispensing: ") && during.isEmpty())
+            during << offered() << QString::number(rfidscreen->imgreturn->isEnabled())
+                   << QString::number(rfidscreen->timeout->isActive())
+                   << QString::number(rfidscreen->imgsmallbucket->isVisible() ||
+                                      rfidscreen->imgmediumbucket->isVisible() ||
+                                      rfidscreen->imglargebucket->isVisible());
+    });
+    ClickArea *areas[] = {rfidscreen->imgsmallbucket, rfidscreen->imgmediumbucket,
+                          rfidscreen->imglargebucket};
+    QTest::mouseClick(areas[bucket - 1], Qt::LeftButton);
+    watch.sample();
+
+    QStringList expected{QStringLiteral("Place bucket under dispenser. ")};
+    for (int left = balls; left >= 0; --left)
+        expected << QStringLiteral("Dispensing: ") + QString::number(left);
+    expected << QStringLiteral("Finished ");
+    QCOMPARE(watch.texts, expected);
+    QCOMPARE(during, (QStringList{kept, "0", "0", "0"}));
+    QCOMPARE(rfidscreen->balls, balls);
+
+    const QList<SimRequest> reports = kiosk.requests("SetRangeUsage");
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].reference, card);
+    QCOMPARE(reports[0].rangeType, QStringLiteral("C"));
+    QCOMPARE(reports[0].issueGroup, QString::number(bucket));
+    QCOMPARE(reports[0].date, validation.date);
+    QCOMPARE(reports[0].time, validation.time);
+
+    // Back on the main screen, with everything restored for the next opening; only the
+    // small bucket resets the main screen's message.
+    QVERIFY(!rfidscreen->isVisible());
+    QVERIFY(mainscreen->isVisible());
+    QVERIFY(!rfidscreen->timeout->isActive());
+    QVERIFY(rfidscreen->imgreturn->isEnabled());
+    QCOMPARE(offered(), QStringLiteral("sml"));
+    QCOMPARE(mainscreen->Label5->text(), bucket == 1
+                                             ? QStringLiteral("Please choose payment method")
+                                             : QStringLiteral("something else"));
+}
+
+void RfidDispenseTest::countdownStepsArePaced()
+{
+    Kiosk kiosk;
+    rfidscreen->stepMs = 40;
+    kiosk.open();
+    Kiosk::read("12345678");
+    QElapsedTimer countdown;
+    qint64 finishedAfter = -1;
+    MessageWatch watch([&](const QString &text) {
+        if (text == "Dispensing: 5")
+            countdown.start();
+        if (text == "Finished ")
+            finishedAfter = countdown.elapsed();
+    });
+    rfidscreen->imgsmallbucketClick();
+    // Six steps of 40 ms each: 5 down to 0.
+    QVERIFY2(finishedAfter >= 6 * 40 - 5, qPrintable(QString::number(finishedAfter)));
+    QVERIFY2(finishedAfter < 6 * 40 + 2000, qPrintable(QString::number(finishedAfter)));
+}
+
+void RfidDispenseTest::lowerSecondReadKeepsEarlierAreasFromDispensing()
+{
+    Kiosk kiosk;
+    kiosk.open();
+    Kiosk::read("12345678");
+    Kiosk::read("55556666");
+    QCOMPARE(rfidscreen->lblAccountBalance->text(), QStringLiteral("27.5"));
+    QCOMPARE(offered(), QStringLiteral("s"));
+    QCOMPARE(enabledAreas(), QStringLiteral("sml"));
+    QCOMPARE(rfidscreen->choices, 1);
+
+    // The areas of the earlier, richer card still take clicks, but their gates hold.
+    QTest::mouseClick(rfidscreen->imglargebucket, Qt::LeftButton);
+    QTest::mouseClick(rfidscreen->imgmediumbucket, Qt::LeftButton);
+    QVERIFY(rfidscreen->isVisible());
+    QVERIFY(kiosk.requests("SetRangeUsage").isEmpty());
+
+    QTest::mouseClick(rfidscreen->imgsmallbucket, Qt::LeftButton);
+    const QList<SimRequest> reports = kiosk.requests("SetRangeUsage");
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].reference, QStringLiteral("55556666"));
+    QCOMPARE(reports[0].issueGroup, QStringLiteral("1"));
+}
+
+void RfidDispenseTest::readDuringCountdownIsIgnored()
+{
+    Kiosk kiosk;
+    kiosk.open();
+    Kiosk::read("12345678");
+    bool typed = false;
+    MessageWatch watch([&](const QString &text) {
+        if (text == "Dispensing: 6" && !typed) {
+            typed = true;
+            Kiosk::read("22223333");
+        }
+    });
+    QTest::mouseClick(rfidscreen->imglargebucket, Qt::LeftButton);
+    QVERIFY(typed);
+
+    QCOMPARE(kiosk.requests("ValidateRangeId").size(), 1);
+    const QList<SimRequest> reports = kiosk.requests("SetRangeUsage");
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].reference, QStringLiteral("12345678"));
+    QCOMPARE(reports[0].issueGroup, QStringLiteral("3"));
+    QCOMPARE(rfidscreen->edcardno->text(), QStringLiteral("12345678"));
+    QVERIFY(!rfidscreen->isVisible());
+}
+
+void RfidDispenseTest::failedUsageReportStillReturns()
+{
+    Kiosk kiosk;
+    kiosk.open();
+    Kiosk::read("12345678");
+    // A port that is not a number makes the report's exchange fail with an error.
+    IPsend->remoteport = QStringLiteral("no port");
+    QVERIFY_THROWS_EXCEPTION(KioskError, rfidscreen->imgmediumbucketClick());
+
+    QCOMPARE(rfidscreen->label1->text(), QStringLiteral("Finished "));
+    QVERIFY(!rfidscreen->isVisible());
+    QVERIFY(mainscreen->isVisible());
+    QVERIFY(rfidscreen->imgreturn->isEnabled());
+
+    // The screen works for the next customer.
+    IPsend->remoteport = QString::number(kiosk.sim.port());
+    kiosk.open();
+    Kiosk::read("22223333");
+    QCOMPARE(rfidscreen->choices, 2);
+    rfidscreen->imgmediumbucketClick();
+    QCOMPARE(kiosk.requests("SetRangeUsage").size(), 1);
+}
+
+QTEST_MAIN(RfidDispenseTest)
+#include "rfiddispense_test.moc"
