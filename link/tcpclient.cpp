@@ -133,13 +133,21 @@ bool TTcpClient::connectTo(std::uint32_t address, int portNumber)
         ok = (revents & POLLOUT) && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
              error == 0;
     }
+    if (!ok) {
+        // Drop a connect still in progress: a blocking send on it would wait for the
+        // system's own connect timeout, minutes later.
+        sockaddr unspecified{};
+        unspecified.sa_family = AF_UNSPEC;
+        ::connect(fd, &unspecified, sizeof unspecified);
+    }
     ::fcntl(fd, F_SETFL, flags);
     return ok;
 }
 
 bool TTcpClient::sendln(QByteArrayView bytes)
 {
-    if (fd < 0)
+    // An unconnected socket has nowhere to send to.
+    if (!isConnected())
         return false;
     QByteArray line(bytes.data(), bytes.size());
     line.append("\r\n", 2);
