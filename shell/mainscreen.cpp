@@ -1,5 +1,6 @@
 #include "shell/mainscreen.h"
 
+#include "components/BriskComponents.h"
 #include "screens/barcodescreen.h"
 #include "screens/rfidscreen.h"
 #include "shell/windowset.h"
@@ -15,9 +16,12 @@ constexpr int kIdleIntervalMs = 20000;
 constexpr qint32 kExitDoubleClicks = 4;
 } // namespace
 
-Tmainscreen::Tmainscreen(QWidget *parent) : QWidget(parent), Timer2(new QTimer(this))
+Tmainscreen::Tmainscreen(QWidget *parent)
+    : QWidget(parent), Timer2(new QTimer(this)), BriskRoutines(new TBriskRoutines(this))
 {
     setupUi(this);
+    BriskRoutines->setObjectName(QStringLiteral("BriskRoutines"));
+    BriskRoutines->setProperty("Version", QStringLiteral("1.1"));
     // Text controls fit their text, so a caption takes clicks on its letters only.
     for (QLabel *label :
          {static_cast<QLabel *>(Label1), static_cast<QLabel *>(Label2), Label4, Label5})

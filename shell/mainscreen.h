@@ -7,6 +7,7 @@
 class QCloseEvent;
 class QShowEvent;
 class QTimer;
+class TBriskRoutines;
 
 // The payment choice screen and the program's main window. A customer picks the barcode
 // voucher or the members card; staff end the program with a double-click gesture on two
@@ -23,6 +24,9 @@ public:
     // Runs from the screen's creation until the first payment choice or its own first
     // tick; public so that tests can shorten the interval.
     QTimer *const Timer2;
+
+    // The utility routines component that this screen carries; nothing here calls it.
+    TBriskRoutines *const BriskRoutines;
 
     void FormCreate();
     void FormShow();

@@ -1,4 +1,5 @@
 #include "components/BriskComponents.h"
+#include "shell/mainscreen.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,6 +54,7 @@ private slots:
     void livesAndDiesWithItsOwner();
     void registryFailuresShowTheSimpleBox_data();
     void registryFailuresShowTheSimpleBox();
+    void mainScreenCarriesOneInstance();
 };
 
 void BriskComponentTest::versionAlwaysReadsOnePointOne()
@@ -111,6 +113,21 @@ void BriskComponentTest::registryFailuresShowTheSimpleBox()
     QCOMPARE(seen.title, QStringLiteral("Orvanta"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
     QCOMPARE(seen.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+}
+
+void BriskComponentTest::mainScreenCarriesOneInstance()
+{
+    QPointer<TBriskRoutines> carried;
+    {
+        Tmainscreen screen;
+        const QList<TBriskRoutines *> found = screen.findChildren<TBriskRoutines *>();
+        QCOMPARE(found.size(), 1);
+        carried = found.first();
+        QCOMPARE(carried->objectName(), QStringLiteral("BriskRoutines"));
+        QCOMPARE(carried.data(), screen.BriskRoutines);
+        QCOMPARE(carried->property("Version").toString(), QStringLiteral("1.1"));
+    }
+    QVERIFY(carried.isNull());
 }
 
 QTEST_MAIN(BriskComponentTest)
