@@ -23,6 +23,21 @@ bool readable(int fd, const std::atomic<bool> &stopping, int timeoutMs)
 
 } // namespace
 
+int loopbackSocket(int backlog, quint16 *port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    if (backlog >= 0)
+        ::listen(fd, backlog);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    *port = ntohs(address.sin_port);
+    return fd;
+}
+
 QByteArray replyFrame(const QByteArray &body)
 {
     return QByteArray(1, '\0') + char(body.size() + 4) + QByteArray("\0\x04", 2) + body + "\r\n";
@@ -30,17 +45,7 @@ QByteArray replyFrame(const QByteArray &body)
 
 RawServer::RawServer(QList<Segment> script, bool hold) : script(std::move(script)), hold(hold)
 {
-    listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(listener, 8);
-    socklen_t length = sizeof address;
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    listeningPort = ntohs(address.sin_port);
+    listener = loopbackSocket(8, &listeningPort);
     thread = std::thread([this] { serve(); });
 }
 

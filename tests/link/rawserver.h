@@ -43,5 +43,9 @@ private:
     std::thread thread;
 };
 
+// A TCP socket bound to 127.0.0.1 on a free port; listening with the given backlog
+// unless backlog is negative. Returns the descriptor and sets *port.
+int loopbackSocket(int backlog, quint16 *port);
+
 // A frame as the server writes it: 0x00, L, 0x00, 0x04, body, CR LF.
 QByteArray replyFrame(const QByteArray &body);

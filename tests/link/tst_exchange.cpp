@@ -46,15 +46,9 @@ struct Client : LinkClient
 // A port on which nothing listens.
 quint16 closedPort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    quint16 port = 0;
+    ::close(loopbackSocket(-1, &port));
+    return port;
 }
 
 QString writeFile(const QTemporaryDir &dir, const QByteArray &contents)
@@ -256,14 +250,12 @@ private slots:
     // so its SYNs go unanswered.
     void connectBounded()
     {
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        quint16 port = 0;
+        const int listener = loopbackSocket(0, &port);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address);
-        ::listen(listener, 0);
-        socklen_t length = sizeof address;
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        address.sin_port = htons(port);
         QList<int> fillers;
         for (int i = 0; i < 3; ++i) {
             const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -271,7 +263,7 @@ private slots:
             fillers.append(fd);
         }
         QTest::qWait(100);
-        Client link(ntohs(address.sin_port));
+        Client link(port);
         link.connectTimeoutMs = 500;
         link.validationWaitMs = 10000;
         QElapsedTimer timer;
