@@ -1,0 +1,169 @@
+#include "shelltesting.h"
+
+#include "link/ipsend.h"
+#include "platform/errors.h"
+#include "platform/singleinstanceguard.h"
+#include "screens/barcodescreen.h"
+#include "screens/clickarea.h"
+#include "screens/rfidscreen.h"
+#include "shell/kioskstart.h"
+#include "shell/mainscreen.h"
+#include "shell/windowset.h"
+
+#include <QProcess>
+
+#include <stdexcept>
+
+// The program's start and end, and how errors that leave a handler are shown. The guard
+// name is one of the test's own, so that a kiosk running on this machine does not matter.
+class KioskStartTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_settings;
+
+    static QString guardName()
+    {
+        return QStringLiteral("Orvanta_IsRunning_start_test_%1")
+            .arg(QCoreApplication::applicationPid());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_settings = writeSettings(m_dir);
+    }
+
+    void refusedCopyShowsInformationAndCreatesNoWindow()
+    {
+        const platform::SingleInstanceGuard runningCopy(guardName());
+        QVERIFY(runningCopy.held());
+        BoxWatcher boxes;
+
+        QCOMPARE(runKiosk(KioskOptions{}, guardName(), m_settings), 0);
+
+        QCOMPARE(boxes.seen.size(), 1);
+        const BoxWatcher::Seen &box = boxes.seen.first();
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.title, QStringLiteral("Information"));
+        QCOMPARE(box.text, QStringLiteral("Orvanta Is Starting Or Already Running"));
+        QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
+        QCOMPARE(box.topLevelWindows, 1);
+        QVERIFY(mainscreen == nullptr);
+    }
+
+    void startShowsMainScreenAndClosingItEnds_data()
+    {
+        QTest::addColumn<bool>("linkTest");
+        QTest::newRow("kiosk") << false;
+        QTest::newRow("with the link test window") << true;
+    }
+
+    // With the link test window open the main window is not the last one, so only the
+    // main screen's close handler can end the program.
+    void startShowsMainScreenAndClosingItEnds()
+    {
+        QFETCH(bool, linkTest);
+        KioskOptions options;
+        options.linkTest = linkTest;
+
+        bool observed = false;
+        QObject context;
+        QTimer::singleShot(0, &context, [&] {
+            observed = true;
+            QVERIFY(mainscreen && barcodescreen && rfidscreen && IPsend);
+            QVERIFY(mainscreen->isVisible());
+            QVERIFY(mainscreen->windowState() & Qt::WindowMaximized);
+            QVERIFY(mainscreen->windowFlags() & Qt::FramelessWindowHint);
+            QCOMPARE(mainscreen->windowTitle(), QStringLiteral("Orvanta"));
+            QVERIFY(!barcodescreen->isVisible());
+            QVERIFY(!rfidscreen->isVisible());
+            QCOMPARE(IPsend->isVisible(), linkTest);
+            QVERIFY(platform::SingleInstanceGuard(guardName()).alreadyRunning());
+            mainscreen->close();
+        });
+        QTimer::singleShot(10000, &context, [] { QCoreApplication::exit(42); });
+
+        QCOMPARE(runKiosk(options, guardName(), m_settings), 0);
+        QVERIFY(observed);
+        QVERIFY(mainscreen == nullptr);
+        QVERIFY(platform::SingleInstanceGuard(guardName()).held());
+    }
+
+    void quitWhenShownEndsByItself()
+    {
+        KioskOptions options;
+        options.quitWhenShown = true;
+        QObject context;
+        QTimer::singleShot(10000, &context, [] { QCoreApplication::exit(42); });
+        QCOMPARE(runKiosk(options, guardName(), m_settings), 0);
+    }
+
+    void errorLeavingHandlerIsShownAndLoopGoesOn_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::newRow("KioskError from a timer tick") << "timer";
+        QTest::newRow("KioskError from a click") << "click";
+        QTest::newRow("std::exception from a timer tick") << "std";
+    }
+
+    void errorLeavingHandlerIsShownAndLoopGoesOn()
+    {
+        QFETCH(QString, source);
+        QWidget window;
+        auto *area = new ClickArea(&window);
+        area->resize(50, 50);
+        connect(area, &ClickArea::clicked, &window,
+                [] { throw FileError(QStringLiteral("Cannot open config.ini")); });
+
+        BoxWatcher boxes;
+        QObject context;
+        QTimer::singleShot(0, &context, [&] {
+            if (source == QLatin1String("click")) {
+                click(area);
+                return;
+            }
+            if (source == QLatin1String("std"))
+                throw std::runtime_error("Cannot open config.ini");
+            throw ConversionError(QStringLiteral("Cannot open config.ini"));
+        });
+        // The loop is still serving after the box: this later tick ends it.
+        QTimer carryOn;
+        carryOn.setInterval(10);
+        connect(&carryOn, &QTimer::timeout, &context, [&] {
+            if (!boxes.seen.isEmpty() && !QApplication::activeModalWidget())
+                QCoreApplication::exit(0);
+        });
+        carryOn.start();
+        QTimer::singleShot(10000, &context, [] { QCoreApplication::exit(42); });
+
+        QCOMPARE(QApplication::exec(), 0);
+        QCOMPARE(boxes.seen.size(), 1);
+        const BoxWatcher::Seen &box = boxes.seen.first();
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.title, QStringLiteral("Orvanta"));
+        QCOMPARE(box.text, QStringLiteral("Cannot open config.ini"));
+        QCOMPARE(box.buttons, QStringList{QStringLiteral("OK")});
+    }
+
+    void helpListsTheOptionsWithoutDisplay()
+    {
+        QProcess orvanta;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        orvanta.setProcessEnvironment(env);
+        orvanta.start(QStringLiteral(ORVANTA_EXE), {QStringLiteral("--help")});
+        QVERIFY(orvanta.waitForFinished(10000));
+        QCOMPARE(orvanta.exitCode(), 0);
+        const QString help = QString::fromLocal8Bit(orvanta.readAllStandardOutput());
+        QVERIFY2(help.contains(QStringLiteral("--link-test")), qPrintable(help));
+        QVERIFY(help.contains(QStringLiteral("link test window for technicians")));
+        QVERIFY(help.contains(QStringLiteral("--quit-when-shown")));
+    }
+};
+
+ORVANTA_SHELL_TEST_MAIN(KioskStartTest)
+#include "kioskstart_test.moc"
