@@ -3,34 +3,14 @@
 #include "link/ipsend.h"
 #include "shell/application.h"
 #include "shell/mainscreen.h"
+#include "shell/quitafterfirstpaint.h"
 #include "shell/windowset.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QEvent>
 #include <QMessageBox>
 
 namespace {
-
-// Ends the event loop once the watched window has finished its first paint.
-class QuitAfterFirstPaint : public QObject
-{
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && !m_seen) {
-            m_seen = true;
-            QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool m_seen = false;
-};
 
 // The command line of the kiosk.
 class KioskCommandLine
