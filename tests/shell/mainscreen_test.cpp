@@ -5,6 +5,8 @@
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
+#include <QFontInfo>
+
 #include <memory>
 
 // The main screen inside the whole window set, as the kiosk runs it.
@@ -116,6 +118,19 @@ private slots:
             QCOMPARE(mainscreen->Label4->text(), welcome);
             mainscreen->Label4->setText(QStringLiteral("left over"));
             mainscreen->hide();
+        }
+    }
+
+    // Century Gothic is rarely installed; the texts must not fall back to a default sans.
+    void textsUseTheCenturyGothicStandIn()
+    {
+        for (QLabel *label :
+             {static_cast<QLabel *>(mainscreen->Label1), static_cast<QLabel *>(mainscreen->Label2),
+              mainscreen->Label4, mainscreen->Label5}) {
+            label->ensurePolished();
+            const QFontInfo used(label->font());
+            QVERIFY2(used.family().startsWith(QStringLiteral("URW Gothic")),
+                     qPrintable(label->objectName() + QStringLiteral(": ") + used.family()));
         }
     }
 

@@ -70,6 +70,16 @@ public:
         QString text;
         QStringList buttons;
         int topLevelWindows;
+
+        // "icon | caption | text | buttons", for one comparison with a readable difference.
+        QString summary() const
+        {
+            const char *iconName = icon == QMessageBox::Information ? "information"
+                                   : icon == QMessageBox::Critical  ? "error"
+                                                                    : "other";
+            return QStringLiteral("%1 | %2 | %3 | %4")
+                .arg(QLatin1String(iconName), title, text, buttons.join(QLatin1Char(',')));
+        }
     };
     QList<Seen> seen;
 
