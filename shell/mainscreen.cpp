@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -44,6 +45,9 @@ Tmainscreen::Tmainscreen(QWidget *parent)
 void Tmainscreen::FormCreate()
 {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    // Covering the screen also where no window manager carries out the maximised state
+    // (a bare X server such as the demo's virtual display).
+    setGeometry(screen()->availableGeometry());
     setWindowState(Qt::WindowMaximized);
     // A touch kiosk that is also serviced with a mouse: the pointer is never hidden.
     setCursor(Qt::ArrowCursor);
