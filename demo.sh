@@ -95,4 +95,8 @@ INFO
 fi
 
 echo "Starting build/orvanta"
-"$ORVANTA_BUILD/orvanta" "$@"
+"$ORVANTA_BUILD/orvanta" "$@" &
+remember $! orvanta
+status=0
+wait "$!" || status=$?
+exit "$status"
