@@ -8,6 +8,7 @@ ORVANTA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ORVANTA_BUILD="$ORVANTA_ROOT/build"
 
 ORVANTA_PACKAGES=(
+    libcurl4-openssl-dev
     build-essential cmake
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libqt6test6
     zlib1g-dev fonts-urw-base35
