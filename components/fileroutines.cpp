@@ -68,12 +68,12 @@ QRegularExpression wildcardPattern(const QString &pattern)
 
 QFileInfo firstMatch(const QString &sFileName)
 {
-    const QFileInfo spec(sFileName);
-    const QString name = spec.fileName();
+    const QFileInfo pattern(sFileName);
+    const QString name = pattern.fileName();
     if (!name.contains(u'*') && !name.contains(u'?'))
-        return spec.exists() ? spec : QFileInfo();
+        return pattern.exists() ? pattern : QFileInfo();
     const QRegularExpression rx = wildcardPattern(name);
-    const QFileInfoList entries = spec.dir().entryInfoList(
+    const QFileInfoList entries = pattern.dir().entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo &entry : entries) {
         if (rx.match(entry.fileName()).hasMatch())

@@ -100,15 +100,15 @@ int main(int argc, char *argv[])
 
     SimFault fault;
     if (parser.isSet(faultOption)) {
-        QJsonObject spec{{QStringLiteral("mode"), parser.value(faultOption)}};
+        QJsonObject faultJson{{QStringLiteral("mode"), parser.value(faultOption)}};
         if (parser.isSet(faultMsOption))
-            spec.insert(QStringLiteral("ms"), parser.value(faultMsOption).toInt());
+            faultJson.insert(QStringLiteral("ms"), parser.value(faultMsOption).toInt());
         if (parser.isSet(faultAtOption))
-            spec.insert(QStringLiteral("at"), parser.value(faultAtOption).toInt());
-        spec.insert(QStringLiteral("key"), parser.value(faultKeyOption));
-        spec.insert(QStringLiteral("body"), parser.value(faultBodyOption));
+            faultJson.insert(QStringLiteral("at"), parser.value(faultAtOption).toInt());
+        faultJson.insert(QStringLiteral("key"), parser.value(faultKeyOption));
+        faultJson.insert(QStringLiteral("body"), parser.value(faultBodyOption));
         QString error;
-        if (!SimData::parseFault(spec, &fault, &error))
+        if (!SimData::parseFault(faultJson, &fault, &error))
             return fail(error);
     }
 
