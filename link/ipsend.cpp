@@ -1,14 +1,134 @@
 #include "link/ipsend.h"
 
+#include "link/wireformat.h"
 #include "screens/barcodescreen.h"
 #include "screens/rfidscreen.h"
 #include "shell/windowset.h"
 
-TIPsend::TIPsend(QWidget *parent) : QWidget(parent) {}
+#include <QLocale>
+#include <QTimer>
+
+namespace {
+
+// The separator a format of the system locale puts between its numbers, or fallback when
+// the format has none (the C locale writes its short date with a month name).
+QChar localeSeparator(const QString &format, QChar fallback)
+{
+    for (const QChar c : format) {
+        if (c.isPunct() && c != QLatin1Char('\''))
+            return c;
+    }
+    return fallback;
+}
+
+// "dd/mm/yy" and "hh:mm:ss" (24-hour) with the locale's separators. A separator is
+// punctuation and never a quote, so it stands for itself in the pattern.
+QString dateText(const QDate &date)
+{
+    const QChar separator =
+        localeSeparator(QLocale::system().dateFormat(QLocale::ShortFormat), QLatin1Char('/'));
+    return date.toString(QStringLiteral("dd%1MM%1yy").arg(separator));
+}
+
+QString timeText(const QTime &time)
+{
+    const QChar separator =
+        localeSeparator(QLocale::system().timeFormat(QLocale::ShortFormat), QLatin1Char(':'));
+    return time.toString(QStringLiteral("HH%1mm%1ss").arg(separator));
+}
+
+// The preview takes a date or time field by character positions only (1-2, 4-5 and the
+// last two), whatever the technician typed, and joins the pieces with the escape.
+QString piecesByPosition(const QString &field, QLatin1StringView escape)
+{
+    return field.left(2) + escape + field.mid(3, 2) + escape + field.right(2);
+}
+
+} // namespace
+
+TIPsend::TIPsend(QWidget *parent) : QWidget(parent), Timer1(new QTimer(this))
+{
+    setupUi(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
+    setFixedSize(size());
+    for (QLabel *label :
+         {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8, Label9, Label10, Label11})
+        label->adjustSize();
+
+    // textChanged fires only when the text really changes, so a tick that writes the
+    // same time rebuilds nothing.
+    connect(Command, &QLineEdit::textChanged, this, &TIPsend::CommandChange);
+    connect(RangeType, &QLineEdit::textChanged, this, &TIPsend::RangeTypeChange);
+    connect(Reference, &QLineEdit::textChanged, this, &TIPsend::ReferenceChange);
+    connect(Date, &QLineEdit::textChanged, this, &TIPsend::DateChange);
+    connect(Time, &QLineEdit::textChanged, this, &TIPsend::TimeChange);
+    connect(Edit1, &QLineEdit::textChanged, this, &TIPsend::Edit1Change);
+    connect(Button1, &QPushButton::clicked, this, &TIPsend::Button1Click);
+
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TIPsend::Timer1Timer);
+    Timer1->start();
+}
 
 void TIPsend::FormCreate(const QString &settingsPath)
 {
+    Date->setText(dateText(clock().date()));
     readSettings(settingsPath);
+}
+
+void TIPsend::Timer1Timer()
+{
+    Time->setText(timeText(clock().time()));
+}
+
+void TIPsend::CommandChange()
+{
+    refreshmessage();
+}
+
+void TIPsend::RangeTypeChange()
+{
+    refreshmessage();
+}
+
+void TIPsend::ReferenceChange()
+{
+    refreshmessage();
+}
+
+void TIPsend::DateChange()
+{
+    refreshmessage();
+}
+
+void TIPsend::TimeChange()
+{
+    refreshmessage();
+}
+
+void TIPsend::Edit1Change()
+{
+    noofbytes->setText(QString::number(Edit1->text().size()) + QStringLiteral(" bytes"));
+}
+
+void TIPsend::Button1Click()
+{
+    sendMessageTo(ServerIP->text(), Port->text());
+}
+
+void TIPsend::refreshmessage()
+{
+    const QString body =
+        wire::validationBody(QStringLiteral("P"), Reference->text(),
+                             piecesByPosition(Date->text(), QLatin1StringView("%2F")),
+                             piecesByPosition(Time->text(), QLatin1StringView("%3A")));
+    intmessagelength = qint16(wire::frameLength(body));
+    // Edit1's own change handler writes its length in bytes into noofbytes first; the
+    // frame length written last is what stays.
+    Edit1->setText(body);
+    messagestring = wire::frameText(body);
+    noofbytes->setText(QString::number(intmessagelength));
 }
 
 void TIPsend::settingsRead(const QString &server, const QString &port)
@@ -21,4 +141,14 @@ void TIPsend::settingsRead(const QString &server, const QString &port)
         barcodescreen->Label8->setText(server);
         barcodescreen->Label9->setText(port);
     }
+}
+
+void TIPsend::showReplyLength(int value)
+{
+    Edit2->setText(QString::number(value));
+}
+
+void TIPsend::showReplyItems(const QStringList &items)
+{
+    strlist->setPlainText(items.join(QLatin1Char('\n')));
 }
