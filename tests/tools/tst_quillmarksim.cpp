@@ -29,7 +29,8 @@ const QByteArray data = R"({
         "F-notanumber": {"mode": "notanumber"},
         "F-garbage": {"mode": "garbage"},
         "F-nine":   {"mode": "nine"},
-        "F-raw":    {"mode": "raw", "body": "RangeOK=1&CardBalance=1%2C250%2E00&"}
+        "F-raw":    {"mode": "raw", "body": "RangeOK=1&CardBalance=1%2C250%2E00&"},
+        "F-bytes":  {"mode": "bytes", "body": "\u0000\u0004\u0000\u0004"}
     } })";
 
 const QByteArray stamp = "Date=09%2F12%2F24&Time=14%3A05%3A30&";
@@ -235,6 +236,7 @@ void TestQuillmarkSim::faultModes_data()
                           << 0;
     QTest::newRow("raw") << QByteArray("F-raw") << frame("RangeOK=1&CardBalance=1%2C250%2E00&") << 0
                          << 0;
+    QTest::newRow("bytes") << QByteArray("F-bytes") << QByteArray("\0\x04\0\x04", 4) << 0 << 0;
 }
 
 void TestQuillmarkSim::faultModes()

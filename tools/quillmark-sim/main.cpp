@@ -61,9 +61,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption faultKeyOption(QStringLiteral("fault-key"),
                                             QStringLiteral("notanumber: the item to spoil."),
                                             QStringLiteral("name"));
-    const QCommandLineOption faultBodyOption(QStringLiteral("fault-body"),
-                                             QStringLiteral("raw: the exact reply body."),
-                                             QStringLiteral("text"));
+    const QCommandLineOption faultBodyOption(
+        QStringLiteral("fault-body"),
+        QStringLiteral("raw: the exact reply body; bytes: the exact reply, unframed."),
+        QStringLiteral("text"));
     const QCommandLineOption configOption(
         QStringLiteral("write-config"),
         QStringLiteral("Once listening, write the kiosk's config.ini for this server into dir."),

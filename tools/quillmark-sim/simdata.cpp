@@ -9,7 +9,7 @@
 QStringList SimFault::modes()
 {
     return {"delay",      "silent",  "close", "split", "nofinalamp",
-            "notanumber", "garbage", "nine",  "raw"};
+            "notanumber", "garbage", "nine",  "raw",   "bytes"};
 }
 
 bool SimData::parseAmount(const QJsonValue &value, Cents *out)

@@ -32,11 +32,11 @@ struct SimVoucher
 // A misbehaviour the server shows on purpose, for one reference or for every request.
 struct SimFault
 {
-    QString mode;    // delay, silent, close, split, nofinalamp, notanumber, garbage, nine, raw
+    QString mode;    // delay, silent, close, split, nofinalamp, notanumber, garbage, nine, raw, bytes
     int ms = -1;     // pause for delay and split, hold time for silent; -1: the mode's default
     int at = -1;     // split: bytes in the first segment; -1: half the frame
     QString key;     // notanumber: the item to spoil; empty: the first numeric one
-    QByteArray body; // raw: the exact reply body
+    QByteArray body; // raw: the exact reply body; bytes: the exact reply, header included
 
     bool isSet() const { return !mode.isEmpty(); }
     static QStringList modes();

@@ -112,7 +112,7 @@ QByteArray applyFault(const QByteArray &body, const SimFault &fault)
         return body.endsWith('&') ? body.chopped(1) : body;
     if (fault.mode == QLatin1String("nine"))
         return item("RangeOK", "9") + item("Error", "Server+busy");
-    if (fault.mode == QLatin1String("raw"))
+    if (fault.mode == QLatin1String("raw") || fault.mode == QLatin1String("bytes"))
         return fault.body;
     if (fault.mode != QLatin1String("notanumber"))
         return body;

@@ -25,7 +25,8 @@ QByteArray amountItem(Cents amount);
 
 // The reply body bent by a fault mode that still answers: nofinalamp drops the last "&",
 // notanumber spoils one numeric value (key, or the first Number/CardBalance/RangeOK item),
-// nine answers RangeOK=9, raw answers the given body. Other modes leave it as it is.
+// nine answers RangeOK=9, raw and bytes answer the given body (bytes goes out unframed).
+// Other modes leave it as it is.
 QByteArray applyFault(const QByteArray &body, const SimFault &fault);
 
 } // namespace simresponder

@@ -152,6 +152,13 @@ void SimServer::deliver(QTcpSocket *socket, const QByteArray &body, const SimFau
         return;
     }
 
+    if (mode == QLatin1String("bytes")) {
+        // Exactly what the data says, header and line end included or not: replies no
+        // sound server frames, such as a bare header.
+        send(socket, body, true);
+        return;
+    }
+
     const QByteArray frame = simframe::frameReply(body);
     if (mode == QLatin1String("delay")) {
         const int delay = fault.ms >= 0 ? fault.ms : defaultDelayMs;
