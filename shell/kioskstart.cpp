@@ -46,7 +46,9 @@ private:
     QCommandLineParser m_parser;
     const QCommandLineOption m_linkTest{
         QStringLiteral("link-test"),
-        QStringLiteral("Also show the link test window for technicians.")};
+        QStringLiteral("Also show the link test window for technicians: compose a "
+                       "validation request, send it to a server of your choice and read "
+                       "the parsed reply.")};
     const QCommandLineOption m_quitWhenShown{
         QStringLiteral("quit-when-shown"),
         QStringLiteral("End as soon as the main screen is shown (start-up benchmark).")};
