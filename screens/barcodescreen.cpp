@@ -1,4 +1,5 @@
 #include "screens/barcodescreen.h"
+#include "screens/deferredlayout.h"
 
 #include "link/ipsend.h"
 #include "platform/errors.h"
@@ -46,14 +47,13 @@ private:
 
 } // namespace
 
-Tbarcodescreen::Tbarcodescreen(QWidget *parent) : QWidget(parent), timeout(new QTimer(this))
+// The flags go to the constructor: set after the layout, they would make every control
+// inherit its style a second time.
+Tbarcodescreen::Tbarcodescreen(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), timeout(new QTimer(this))
 {
     setupUi(this);
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setWindowState(Qt::WindowMaximized);
-    for (QLabel *label :
-         {Label1, Label2, sbtext, Label5, Label3, lblAccountBalance, Label4, Label7})
-        label->adjustSize();
 
     timeout->setInterval(30000);
     connect(timeout, &QTimer::timeout, this, &Tbarcodescreen::timeoutTimer);
@@ -84,6 +84,8 @@ bool Tbarcodescreen::event(QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Show:
+        screens::finishLayout(
+            this, {Label1, Label2, sbtext, Label5, Label3, lblAccountBalance, Label4, Label7});
         FormShow();
         break;
     case QEvent::Hide:

@@ -1,4 +1,5 @@
 #include "screens/rfidscreen.h"
+#include "screens/deferredlayout.h"
 
 #include "link/ipsend.h"
 #include "platform/decimalseparator.h"
@@ -50,15 +51,13 @@ private:
 
 } // namespace
 
-Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent)
+// The flags go to the constructor: set after the layout, they would make every control
+// inherit its style a second time.
+Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     setupUi(this);
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     // Closing this screen hands over to the main screen; it never ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
-    for (QLabel *label : {stext, mtext, ltext, Label5, Label3, Label6, lblAccountType,
-                          lblAccountBalance, Label4, label1, Label2, Label7})
-        label->adjustSize();
 
     timeout = new QTimer(this);
     timeout->setInterval(30000);
@@ -95,6 +94,8 @@ bool Trfidscreen::event(QEvent *event)
 {
     switch (event->type()) {
     case QEvent::Show:
+        screens::finishLayout(this, {stext, mtext, ltext, Label5, Label3, Label6, lblAccountType,
+                                     lblAccountBalance, Label4, label1, Label2, Label7});
         if (!event->spontaneous())
             FormShow();
         break;

@@ -18,6 +18,7 @@ class RfidScreenTest : public QObject
 private slots:
     void layoutHasEveryControl_data();
     void layoutHasEveryControl();
+    void picturesWaitForTheFirstShowing();
     void openingResetsTheScreenAndActivatesOnce();
     void acceptedReadShowsBalanceAndOffers_data();
     void acceptedReadShowsBalanceAndOffers();
@@ -89,6 +90,7 @@ void RfidScreenTest::layoutHasEveryControl()
 
     auto *control = rfidscreen->findChild<QWidget *>(name);
     QVERIFY(control);
+    control->ensurePolished(); // the layout's fonts come with the style, at polishing
     QCOMPARE(control->pos(), geometry.topLeft());
     if (!geometry.size().isEmpty())
         QCOMPARE(control->size(), geometry.size());
@@ -98,8 +100,10 @@ void RfidScreenTest::layoutHasEveryControl()
     }
     if (auto *label = qobject_cast<QLabel *>(control)) {
         QCOMPARE(label->text(), text);
-        if (!text.isEmpty()) // sized to its text, not cut
+        if (!text.isEmpty()) { // fitted to its text, not cut, once the screen is shown
+            rfidscreen->show();
             QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(text));
+        }
     }
     if (auto *edit = qobject_cast<QLineEdit *>(control)) {
         QCOMPARE(edit->text(), text);
@@ -107,6 +111,23 @@ void RfidScreenTest::layoutHasEveryControl()
     }
     // Only the entry box takes the keyboard focus.
     QCOMPARE(control->focusPolicy() != Qt::NoFocus, name == "edcardno");
+}
+
+void RfidScreenTest::picturesWaitForTheFirstShowing()
+{
+    Kiosk kiosk;
+    const QList<std::pair<QLabel *, QString>> pictures = {
+        {rfidscreen->bg, ":/pictures/card_background.jpg"},
+        {rfidscreen->nas, ":/pictures/bucket_small.jpg"},
+        {rfidscreen->nam, ":/pictures/bucket_medium.jpg"},
+        {rfidscreen->nal, ":/pictures/bucket_large.jpg"}};
+    for (const auto &[label, path] : pictures) {
+        QCOMPARE(label->property("picture").toString(), path);
+        QVERIFY(label->pixmap().isNull());
+    }
+    kiosk.open();
+    for (const auto &[label, path] : pictures)
+        QCOMPARE(label->pixmap().size(), label->size());
 }
 
 void RfidScreenTest::openingResetsTheScreenAndActivatesOnce()

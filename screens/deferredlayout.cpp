@@ -1,0 +1,21 @@
+#include "screens/deferredlayout.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QVariant>
+
+namespace screens {
+
+void finishLayout(QWidget *window, const QList<QLabel *> &captions)
+{
+    const auto labels = window->findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        const QString path = label->property("picture").toString();
+        if (!path.isEmpty() && label->pixmap().isNull())
+            label->setPixmap(QPixmap(path));
+    }
+    for (QLabel *label : captions)
+        label->adjustSize();
+}
+
+} // namespace screens

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QList>
+
+class QLabel;
+class QWidget;
+
+namespace screens {
+
+// The part of a customer screen's layout that waits for the screen to be shown: the screen
+// is created hidden at start-up and may stay hidden for the whole run, while decoding its
+// 1024x768 background and sizing its captions (which loads a font engine for every size
+// they use) would otherwise hold back the main screen's first appearance.
+//
+// Gives every label of window whose "picture" property (set in the layout) names a
+// resource picture that picture, once, and fits each label of captions to its text. Meant
+// for each showing: both steps cost nothing when already done.
+void finishLayout(QWidget *window, const QList<QLabel *> &captions);
+
+} // namespace screens
