@@ -2,6 +2,7 @@
 
 #include "link/wireformat.h"
 #include "screens/barcodescreen.h"
+#include "screens/deferredlayout.h"
 #include "screens/rfidscreen.h"
 #include "shell/windowset.h"
 
@@ -46,15 +47,15 @@ QString piecesByPosition(const QString &field, QLatin1StringView escape)
 
 } // namespace
 
-TIPsend::TIPsend(QWidget *parent) : QWidget(parent), Timer1(new QTimer(this))
+// The flags go to the constructor: set after the layout, they would make every control
+// inherit its style a second time.
+TIPsend::TIPsend(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint),
+      Timer1(new QTimer(this))
 {
     setupUi(this);
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint);
     setFixedSize(size());
-    for (QLabel *label :
-         {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8, Label9, Label10, Label11})
-        label->adjustSize();
 
     // textChanged fires only when the text really changes, so a tick that writes the
     // same time rebuilds nothing.
@@ -69,6 +70,14 @@ TIPsend::TIPsend(QWidget *parent) : QWidget(parent), Timer1(new QTimer(this))
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TIPsend::Timer1Timer);
     Timer1->start();
+}
+
+void TIPsend::showEvent(QShowEvent *event)
+{
+    // Most runs never show this window: its captions are fitted to their text when it is.
+    screens::finishLayout(this, {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8,
+                                 Label9, Label10, Label11});
+    QWidget::showEvent(event);
 }
 
 void TIPsend::FormCreate(const QString &settingsPath)

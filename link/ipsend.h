@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QShowEvent;
 class QTimer;
 
 // The link client and, as its window face, the technicians' link test window. The
@@ -44,6 +45,7 @@ public:
     void refreshmessage();
 
 protected:
+    void showEvent(QShowEvent *event) override;
     // Server address and port go to the footers of both customer screens.
     void settingsRead(const QString &server, const QString &port) override;
     // Every reply, whoever started the exchange, shows here.

@@ -136,6 +136,12 @@ private slots:
         const QStringList expected{"Button1",  "Command", "RangeType", "Reference", "Date", "Time",
                                    "ServerIP", "Port",    "Edit1",     "strlist",   "Edit2"};
         QCOMPARE(chain, expected);
+
+        // Captions fit their text once the window is shown ("Message Length: " keeps its
+        // trailing blank, and noofbytes stands right after it).
+        w.show();
+        for (QLabel *label : {w.Label1, w.Label6, w.Label8, w.Label10, w.Label11})
+            QCOMPARE(label->size(), label->sizeHint());
     }
 
     // Creation writes the date and builds the first preview, whose time part is empty
