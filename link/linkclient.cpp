@@ -145,6 +145,11 @@ int LinkClient::run(const QString &host, const QString &port, int waitMs)
         ClientSocket1.receiveln(deadline, wire::maxReplyBytes, wire::headerBytes);
     ClientSocket1.disconnect();
     ClientSocket1Receive(reply);
+    // A reply that sets no result code (an empty first value and no RangeOK item, garbage
+    // among them) says neither yes nor no, and -1 would claim the exchange still runs: the
+    // screens treat it as a link failure, not as a refusal with an earlier reply's reason.
+    if (RangeOK == -1)
+        RangeOK = noReply;
     return RangeOK;
 }
 

@@ -61,7 +61,7 @@ public:
 
     // Bounds in milliseconds, shortened by tests through the object. A validation or the
     // test window's Send that gets no reply within its bound returns 9, and so does a
-    // usage report.
+    // usage report, and any exchange whose reply sets no result code.
     int validationWaitMs = 10000;
     int reportWaitMs = 10000;
     int connectTimeoutMs = 5000;

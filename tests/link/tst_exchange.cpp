@@ -339,6 +339,32 @@ private slots:
         QCOMPARE(server.connections(), 2);
     }
 
+    // A reply that sets no result code ends the exchange as a link failure (9), for the
+    // validation and the usage report alike; the reply's other fields are still read.
+    void replyWithoutResultCode_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("empty first value, no RangeOK")
+            << replyFrame("Note=&Error=Unreadable+reply&") << QStringLiteral("Unreadable+reply");
+        QTest::newRow("RangeOK=-1") << replyFrame("RangeOK=-1&") << QStringLiteral("earlier");
+        QTest::newRow("unframed noise")
+            << QByteArray("\x93\x11&=&\xfe\r\n") << QStringLiteral("earlier");
+    }
+    void replyWithoutResultCode()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, error);
+        RawServer server({{reply}});
+        Client link(server.port());
+        link.IPerror = QStringLiteral("earlier");
+        QCOMPARE(link.sendinput("900001", "P"), 9);
+        QCOMPARE(link.RangeOK, 9);
+        QCOMPARE(link.IPerror, error);
+        QCOMPARE(link.sendvendstatus("900001", "P"), 9);
+        QCOMPARE(server.connections(), 2);
+    }
+
     void sendMessageTo()
     {
         RawServer server({{replyFrame("RangeOK=1&Number1=40&")}});
