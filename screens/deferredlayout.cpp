@@ -1,5 +1,7 @@
 #include "screens/deferredlayout.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QVariant>
@@ -16,6 +18,14 @@ void finishLayout(QWidget *window, const QList<QLabel *> &captions)
     }
     for (QLabel *label : captions)
         label->adjustSize();
+}
+
+void deferPolish(QWidget *window)
+{
+    QCoreApplication::removePostedEvents(window, QEvent::PolishRequest);
+    const auto controls = window->findChildren<QWidget *>();
+    for (QWidget *control : controls)
+        QCoreApplication::removePostedEvents(control, QEvent::PolishRequest);
 }
 
 } // namespace screens

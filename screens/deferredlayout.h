@@ -17,4 +17,9 @@ namespace screens {
 // for each showing: both steps cost nothing when already done.
 void finishLayout(QWidget *window, const QList<QLabel *> &captions);
 
+// Withdraws the style polishing that every new control asks of the event loop, for window
+// and all its controls: for a hidden window it would run before the first screen is
+// painted, and showing the window polishes it anyway.
+void deferPolish(QWidget *window);
+
 } // namespace screens

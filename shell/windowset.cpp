@@ -2,6 +2,7 @@
 
 #include "link/ipsend.h"
 #include "screens/barcodescreen.h"
+#include "screens/deferredlayout.h"
 #include "screens/rfidscreen.h"
 #include "shell/mainscreen.h"
 
@@ -26,6 +27,10 @@ WindowSet::WindowSet(const QString &settingsPath)
     rfidscreen = m_rfid.get();
     m_ipsend = std::make_unique<TIPsend>();
     IPsend = m_ipsend.get();
+    // The three hidden windows are polished when first shown, not before the main screen's
+    // first paint.
+    for (QWidget *hidden : std::initializer_list<QWidget *>{barcodescreen, rfidscreen, IPsend})
+        screens::deferPolish(hidden);
     const QString path = settingsPath.isEmpty()
                              ? QDir(QCoreApplication::applicationDirPath()).filePath("config.ini")
                              : settingsPath;
