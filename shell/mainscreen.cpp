@@ -15,10 +15,14 @@ namespace {
 const QString kWelcome = QStringLiteral("Welcome to Orvanta / Quillmark Integration");
 constexpr int kIdleIntervalMs = 20000;
 constexpr qint32 kExitDoubleClicks = 4;
+constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::FramelessWindowHint;
 } // namespace
 
+// The flags go to the constructor too: set only after the layout, they would make every
+// control inherit its style a second time.
 Tmainscreen::Tmainscreen(QWidget *parent)
-    : QWidget(parent), Timer2(new QTimer(this)), BriskRoutines(new TBriskRoutines(this))
+    : QWidget(parent, kWindowFlags), Timer2(new QTimer(this)),
+      BriskRoutines(new TBriskRoutines(this))
 {
     setupUi(this);
     BriskRoutines->setObjectName(QStringLiteral("BriskRoutines"));
@@ -44,7 +48,8 @@ Tmainscreen::Tmainscreen(QWidget *parent)
 
 void Tmainscreen::FormCreate()
 {
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    if (windowFlags() != kWindowFlags)
+        setWindowFlags(kWindowFlags);
     // Covering the screen also where no window manager carries out the maximised state
     // (a bare X server such as the demo's virtual display).
     setGeometry(screen()->availableGeometry());
