@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shared by demo.sh and test.sh: installs the Debian packages that are missing and builds
-# everything into build/. Safe to run again: it installs nothing that is there and the
-# build only redoes what changed.
+# everything into build/ (test.sh --sanitize points ORVANTA_BUILD at build-asan/). Safe to
+# run again: it installs nothing that is there and the build only redoes what changed.
 set -euo pipefail
 
 ORVANTA_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -37,7 +37,7 @@ orvanta_install_missing() {
         apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-orvanta_build() {
-    cmake -S "$ORVANTA_ROOT" -B "$ORVANTA_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+orvanta_build() { # [further cmake cache settings]
+    cmake -S "$ORVANTA_ROOT" -B "$ORVANTA_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     cmake --build "$ORVANTA_BUILD" -j"$(nproc)"
 }
