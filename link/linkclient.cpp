@@ -141,9 +141,17 @@ int LinkClient::run(const QString &host, const QString &port, int waitMs)
         ClientSocket1.disconnect();
         return RangeOK;
     }
+    bool late = false;
     const QByteArray reply =
-        ClientSocket1.receiveln(deadline, wire::maxReplyBytes, wire::headerBytes);
+        ClientSocket1.receiveln(deadline, wire::maxReplyBytes, wire::headerBytes, &late);
     ClientSocket1.disconnect();
+    if (late) {
+        // The rest of the reply did not come within the bound. Read in part it would give
+        // wrong figures (a ball count cut short, prices missing): it is lost as a whole,
+        // like a reply that comes late.
+        RangeOK = noReply;
+        return RangeOK;
+    }
     ClientSocket1Receive(reply);
     // A reply that sets no result code (an empty first value and no RangeOK item, garbage
     // among them) says neither yes nor no, and -1 would claim the exchange still runs: the

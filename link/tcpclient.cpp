@@ -170,15 +170,21 @@ bool TTcpClient::waitForData(QDeadlineTimer deadline)
     return peek(fd, &byte, 1) == 1;
 }
 
-QByteArray TTcpClient::receiveln(QDeadlineTimer deadline, int maxBytes, qsizetype skip)
+QByteArray TTcpClient::receiveln(QDeadlineTimer deadline, int maxBytes, qsizetype skip,
+                                 bool *timedOut)
 {
     QByteArray reply;
+    if (timedOut)
+        *timedOut = false;
     if (fd < 0)
         return reply;
     QByteArray window(maxBytes, Qt::Uninitialized);
     while (reply.size() < maxBytes) {
-        if (!(pollFor(fd, POLLIN, deadline) & (POLLIN | POLLHUP | POLLERR)))
-            break; // the exchange's time is up
+        if (!(pollFor(fd, POLLIN, deadline) & (POLLIN | POLLHUP | POLLERR))) {
+            if (timedOut)
+                *timedOut = true; // the exchange's time is up
+            break;
+        }
         const ssize_t peeked = peek(fd, window.data(), std::size_t(maxBytes - reply.size()));
         if (peeked <= 0)
             break; // closed by the peer, or failed

@@ -42,7 +42,10 @@ public:
     // Reads one whole reply: up to and including its CR LF, at most maxBytes, or
     // whatever has arrived when the deadline passes or the peer closes. Nothing after
     // the CR LF is taken. The first skip bytes are not searched for the CR LF.
-    QByteArray receiveln(QDeadlineTimer deadline, int maxBytes, qsizetype skip = 0);
+    // *timedOut, when given, tells whether the deadline ended the reply before any of the
+    // other three did.
+    QByteArray receiveln(QDeadlineTimer deadline, int maxBytes, qsizetype skip = 0,
+                         bool *timedOut = nullptr);
 
     // Shuts down both directions when connected, then closes the socket.
     void disconnect();
