@@ -39,6 +39,10 @@ SimFault faultFor(const QString &name, int kioskWaitMs)
         fault.ms = kioskWaitMs + lateByMs;
     } else if (name == QLatin1String("split")) {
         fault.ms = splitPauseMs;
+    } else if (name == QLatin1String("halflate")) {
+        // The first half in time, the rest as late as a late reply.
+        fault.mode = QStringLiteral("split");
+        fault.ms = kioskWaitMs + lateByMs;
     } else if (name == QLatin1String("long")) {
         fault.mode = QStringLiteral("raw");
         fault.body = longBody();
