@@ -250,8 +250,8 @@ bool Fingers::event(QEvent *event)
     return true;
 }
 
-Flooder::Flooder(Fingers &fingers, std::mt19937 &random, Screen screen, State state, int budget)
-    : fingers(fingers), random(random), screen(screen), state(state), budget(budget)
+Flooder::Flooder(Fingers &fingers, std::mt19937 &random, std::function<bool()> when, int budget)
+    : fingers(fingers), random(random), when(std::move(when)), budget(budget)
 {
     timer.setInterval(0);
     QObject::connect(&timer, &QTimer::timeout, [this] { tick(); });
@@ -278,7 +278,7 @@ void Flooder::tick()
         timer.stop();
         return;
     }
-    if (stateOf(screen) != state)
+    if (!when())
         return;
     constexpr int burst = 250;
     for (int i = 0; i < burst && posted < budget; ++i, ++posted) {

@@ -109,12 +109,12 @@ protected:
     bool event(QEvent *event) override;
 };
 
-// Posts bursts of random keystrokes and taps while the given screen is in the given state,
-// until its budget is spent.
+// Posts bursts of random keystrokes and taps at every pass over the event queue (so at
+// every pump) on which `when` holds, until its budget is spent.
 class Flooder
 {
 public:
-    Flooder(Fingers &fingers, std::mt19937 &random, Screen screen, State state, int budget);
+    Flooder(Fingers &fingers, std::mt19937 &random, std::function<bool()> when, int budget);
     void stop() { timer.stop(); }
     int posted = 0;
 
@@ -124,8 +124,7 @@ private:
     void tick();
     Fingers &fingers;
     std::mt19937 &random;
-    Screen screen;
-    State state;
+    std::function<bool()> when;
     int budget;
     QTimer timer;
 };

@@ -18,7 +18,10 @@
 #include <QApplication>
 #include <QTest>
 
+#include <algorithm>
 #include <exception>
+#include <functional>
+#include <utility>
 
 using namespace floods;
 
@@ -93,6 +96,12 @@ private slots:
     void cleanupTestCase();
     void floodInEveryState_data();
     void floodInEveryState();
+    void crowdWhileBusy();
+    void voucherScreenReopenedDuringValidation();
+
+private:
+    void run(const std::function<bool()> &when, int budget, int timeoutMs,
+             const std::function<std::pair<Screen, Presented>(int)> &customers);
 };
 
 void FloodsTest::initTestCase()
@@ -110,30 +119,52 @@ void FloodsTest::floodInEveryState_data()
     QTest::addColumn<Screen>("screen");
     QTest::addColumn<State>("state");
     QTest::addColumn<Presented>("presented");
+    QTest::addColumn<int>("timeoutMs");
 
     const auto B = Screen::Barcode;
     const auto C = Screen::Card;
-    QTest::newRow("voucher waiting") << B << State::Waiting << Presented::Valid;
-    QTest::newRow("voucher validating") << B << State::Validating << Presented::Slow;
-    QTest::newRow("voucher offering") << B << State::Offering << Presented::Valid;
-    QTest::newRow("voucher dispensing") << B << State::Dispensing << Presented::Valid;
-    QTest::newRow("voucher report and pause") << B << State::Reporting << Presented::Valid;
-    QTest::newRow("voucher refused pause") << B << State::Failed << Presented::Refused;
-    QTest::newRow("voucher link failure pause") << B << State::Failed << Presented::LinkFailure;
-    QTest::newRow("card waiting") << C << State::Waiting << Presented::Valid;
-    QTest::newRow("card validating") << C << State::Validating << Presented::Slow;
-    QTest::newRow("card offering") << C << State::Offering << Presented::Valid;
-    QTest::newRow("card dispensing") << C << State::Dispensing << Presented::Valid;
-    QTest::newRow("card report and pause") << C << State::Reporting << Presented::Valid;
-    QTest::newRow("card link failure pause") << C << State::Failed << Presented::LinkFailure;
+    QTest::newRow("voucher waiting") << B << State::Waiting << Presented::Valid << 1000;
+    QTest::newRow("voucher validating") << B << State::Validating << Presented::Slow << 1000;
+    QTest::newRow("voucher offering") << B << State::Offering << Presented::Valid << 1000;
+    QTest::newRow("voucher dispensing") << B << State::Dispensing << Presented::Valid << 1000;
+    QTest::newRow("voucher report and pause") << B << State::Reporting << Presented::Valid << 1000;
+    QTest::newRow("voucher refused pause") << B << State::Failed << Presented::Refused << 1000;
+    QTest::newRow("voucher link failure pause")
+        << B << State::Failed << Presented::LinkFailure << 1000;
+    // The timeout falls due while the validation blocks: it runs at the link's pump.
+    QTest::newRow("voucher validating, timeout due")
+        << B << State::Validating << Presented::Slow << 100;
+    QTest::newRow("card waiting") << C << State::Waiting << Presented::Valid << 1000;
+    QTest::newRow("card validating") << C << State::Validating << Presented::Slow << 1000;
+    QTest::newRow("card validating, timeout due")
+        << C << State::Validating << Presented::Slow << 100;
+    QTest::newRow("card offering") << C << State::Offering << Presented::Valid << 1000;
+    QTest::newRow("card dispensing") << C << State::Dispensing << Presented::Valid << 1000;
+    QTest::newRow("card report and pause") << C << State::Reporting << Presented::Valid << 1000;
+    QTest::newRow("card link failure pause")
+        << C << State::Failed << Presented::LinkFailure << 1000;
 }
 
-void FloodsTest::floodInEveryState()
+QString reference(FloodKiosk &kiosk, Screen screen, Presented presented)
 {
-    QFETCH(Screen, screen);
-    QFETCH(State, state);
-    QFETCH(Presented, presented);
+    switch (presented) {
+    case Presented::Valid:
+        return kiosk.nextReference(screen, false);
+    case Presented::Slow:
+        return kiosk.nextReference(screen, true);
+    case Presented::Refused:
+        return Accounts::refused;
+    case Presented::LinkFailure:
+        break;
+    }
+    return Accounts::linkFailure;
+}
 
+// Customers come one after another while the flood pours in whenever `when` holds; then the
+// run settles and is judged.
+void FloodsTest::run(const std::function<bool()> &when, int budget, int timeoutMs,
+                     const std::function<std::pair<Screen, Presented>(int)> &customers)
+{
     static int row = 0;
     const quint32 seed = baseSeed() + quint32(row++);
     qInfo("seed %u", seed);
@@ -141,26 +172,13 @@ void FloodsTest::floodInEveryState()
     escapedErrors.clear();
 
     FloodKiosk kiosk;
+    barcodescreen->timeout->setInterval(timeoutMs);
+    rfidscreen->timeout->setInterval(timeoutMs);
     CountdownWatch watch;
-    constexpr int budget = 3000;
-    Flooder flooder(kiosk.fingers, random, screen, state, budget);
-    for (int customer = 0; customer < 16 && flooder.posted < budget; ++customer) {
-        QString reference;
-        switch (presented) {
-        case Presented::Valid:
-            reference = kiosk.nextReference(screen, false);
-            break;
-        case Presented::Slow:
-            reference = kiosk.nextReference(screen, true);
-            break;
-        case Presented::Refused:
-            reference = Accounts::refused;
-            break;
-        case Presented::LinkFailure:
-            reference = Accounts::linkFailure;
-            break;
-        }
-        kiosk.customer(screen, reference, random);
+    Flooder flooder(kiosk.fingers, random, when, budget);
+    for (int i = 0; i < 24 && flooder.posted < budget; ++i) {
+        const auto [screen, presented] = customers(i);
+        kiosk.customer(screen, reference(kiosk, screen, presented), random);
     }
     flooder.stop();
     QTest::qWait(20); // what is still queued runs now
@@ -169,6 +187,8 @@ void FloodsTest::floodInEveryState()
     QVERIFY2(flooder.posted >= budget / 2, qPrintable(QString::number(flooder.posted)));
 
     // The kiosk still serves: one voucher and one card, each counted out and reported.
+    barcodescreen->timeout->setInterval(1000);
+    rfidscreen->timeout->setInterval(1000);
     const qsizetype before = kiosk.sim.requests().size();
     const QString voucher = kiosk.nextReference(Screen::Barcode, false);
     const QString card = kiosk.nextReference(Screen::Card, false);
@@ -185,6 +205,76 @@ void FloodsTest::floodInEveryState()
     qInfo("%d events poured in; %d validations, %d usage reports, %d buckets counted out",
           flooder.posted, count(ledger, "ValidateRangeId"), count(ledger, "SetRangeUsage"),
           int(watch.countdowns.size()));
+    const QStringList faults = kiosk.ledgerFaults(watch.countdowns);
+    // A voucher report with an empty number is the known fault that
+    // voucherScreenReopenedDuringValidation shows; any other fault fails the run.
+    if (!faults.isEmpty() && std::all_of(faults.cbegin(), faults.cend(), [](const QString &f) {
+            return f.startsWith(QLatin1String("report P : "));
+        }))
+        QEXPECT_FAIL("", "the voucher screen reopened during a validation", Continue);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    QVERIFY2(escapedErrors.isEmpty(), qPrintable(escapedErrors.join(QLatin1Char('\n'))));
+}
+
+void FloodsTest::floodInEveryState()
+{
+    QFETCH(Screen, screen);
+    QFETCH(State, state);
+    QFETCH(Presented, presented);
+    QFETCH(int, timeoutMs);
+    run([=] { return stateOf(screen) == state; }, 3000, timeoutMs,
+        [=](int) { return std::pair(screen, presented); });
+}
+
+// A crowd: vouchers and cards in turns, good, slow, refused and failing ones, and the flood
+// pouring in whenever a handler of either screen holds the kiosk (validating, counting out,
+// reporting, showing a failure), so that everything queued behind it meets the next state.
+void FloodsTest::crowdWhileBusy()
+{
+    const Presented mix[] = {Presented::Valid,   Presented::Valid, Presented::Slow,
+                             Presented::Refused, Presented::Valid, Presented::LinkFailure};
+    const auto busy = [](Screen screen) {
+        const State state = stateOf(screen);
+        return state != State::Hidden && state != State::Waiting && state != State::Offering;
+    };
+    run([=] { return busy(Screen::Barcode) || busy(Screen::Card); }, 8000, 1000,
+        [&](int i) { return std::pair(i % 2 ? Screen::Card : Screen::Barcode, mix[i / 2 % 6]); });
+}
+
+// Taps that wait while a voucher is validated are handled at the link's pump, each on the
+// window on top by then: the return area closes the voucher screen and the main screen's
+// "Barcode" opens it again, all before the validation's answer is taken. The answer must
+// not become an offer on the new opening, whose voucher number is still empty.
+void FloodsTest::voucherScreenReopenedDuringValidation()
+{
+    escapedErrors.clear();
+    FloodKiosk kiosk;
+    CountdownWatch watch;
+    const QString voucher = kiosk.nextReference(Screen::Barcode, true); // answers after 150 ms
+    bool tapped = false;
+    QTimer whileWaiting;
+    whileWaiting.setInterval(0);
+    QObject::connect(&whileWaiting, &QTimer::timeout, [&] {
+        if (tapped || stateOf(Screen::Barcode) != State::Validating)
+            return;
+        tapped = true;
+        kiosk.fingers.tapLater(barcodescreen, barcodescreen->imgreturn->geometry().center());
+        kiosk.fingers.tapLater(mainscreen, mainscreen->Image2->geometry().center());
+    });
+    whileWaiting.start();
+    mainscreen->Image2Click();
+    for (const QChar c : voucher)
+        kiosk.fingers.typeNow(c);
+    kiosk.fingers.typeNow(QChar(13));
+    QVERIFY(tapped);
+    QVERIFY(barcodescreen->isVisible()); // opened again
+    if (stateOf(Screen::Barcode) == State::Offering)
+        kiosk.fingers.tapNow(barcodescreen, barcodescreen->nas->geometry().center());
+    QVERIFY(kiosk.settles(5000));
+    QEXPECT_FAIL("",
+                 "the voucher screen sets up the offer on the new opening and reports it "
+                 "with an empty voucher number; to be mended in the voucher screen",
+                 Continue);
     const QStringList faults = kiosk.ledgerFaults(watch.countdowns);
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     QVERIFY2(escapedErrors.isEmpty(), qPrintable(escapedErrors.join(QLatin1Char('\n'))));
