@@ -1,6 +1,10 @@
 #include "platform/errorreport.h"
 
+#include "platform/errors.h"
+
 #include <QtGlobal>
+
+#include <exception>
 
 namespace platform {
 namespace {
@@ -22,6 +26,17 @@ void reportError(const QString &message)
         reporter()(message);
     else
         qWarning("%s", qPrintable(message));
+}
+
+void runHandler(const std::function<void()> &handler)
+{
+    try {
+        handler();
+    } catch (const KioskError &e) {
+        reportError(e.message());
+    } catch (const std::exception &e) {
+        reportError(QString::fromLocal8Bit(e.what()));
+    }
 }
 
 } // namespace platform

@@ -13,4 +13,10 @@ using ErrorReporter = std::function<void(const QString &message)>;
 void setErrorReporter(ErrorReporter reporter);
 void reportError(const QString &message);
 
+// Runs a handler where the window framework calls into the program and reports an error
+// that leaves it. Qt's widget code is built without exception support: an error unwinding
+// through its frames skips their clean-up (the event copies and guards they hold leak, and
+// their state is left half set), so each entry point from the framework ends errors here.
+void runHandler(const std::function<void()> &handler);
+
 } // namespace platform

@@ -3,8 +3,9 @@
 #include <QString>
 #include <stdexcept>
 
-// The kiosk reports failures that leave a handler as exceptions: the application object
-// catches them at the event dispatch and shows their text (see shell/application.h).
+// The kiosk reports failures that leave a handler as exceptions: they end where the window
+// framework called into the program, which shows their text (platform::runHandler in
+// platform/errorreport.h; the application object catches the rest at the event dispatch).
 class KioskError : public std::runtime_error
 {
 public:

@@ -1,5 +1,7 @@
 #include "screens/clickarea.h"
 
+#include "platform/errorreport.h"
+
 #include <QMouseEvent>
 
 ClickArea::ClickArea(QWidget *parent) : QLabel(parent)
@@ -20,6 +22,7 @@ void ClickArea::mouseReleaseEvent(QMouseEvent *event)
     m_pressed = false;
     event->accept();
     // The handler may block and pump messages; nothing of this object is touched after it.
+    // An error leaving it is shown here, before it could unwind through Qt's dispatch.
     if (click && isEnabled())
-        emit clicked();
+        platform::runHandler([this] { emit clicked(); });
 }

@@ -1,12 +1,9 @@
 #include "shell/application.h"
 
 #include "platform/errorreport.h"
-#include "platform/errors.h"
 
 #include <QFont>
 #include <QMessageBox>
-
-#include <exception>
 
 namespace {
 const QString kTitle = QStringLiteral("Orvanta");
@@ -40,15 +37,12 @@ Application::~Application()
 
 bool Application::notify(QObject *receiver, QEvent *event)
 {
-    // The handler's remaining steps are skipped; the loop carries on with the next message.
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const KioskError &e) {
-        platform::reportError(e.message());
-    } catch (const std::exception &e) {
-        platform::reportError(QString::fromLocal8Bit(e.what()));
-    }
-    return false;
+    // The last resort for a handler that does not end its errors itself (see
+    // platform::runHandler): its remaining steps are skipped and the loop carries on with
+    // the next message.
+    bool handled = false;
+    platform::runHandler([&] { handled = QApplication::notify(receiver, event); });
+    return handled;
 }
 
 void Application::showError(const QString &message)
