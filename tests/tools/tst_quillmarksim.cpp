@@ -224,7 +224,9 @@ void TestQuillmarkSim::faultModes_data()
     QTest::addColumn<int>("minFirstMs");      // earliest arrival of the first bytes
     QTest::addColumn<int>("minClosedMs");     // a silent server holds the line at least this
     const QByteArray refusal = frame("RangeOK=0&Error=Card+not+valid&");
-    QTest::newRow("delay") << QByteArray("F-delay") << refusal << 300 << 0;
+    // Not a moment early: a reply meant to come just after a client's bound must not come
+    // before it.
+    QTest::newRow("delay") << QByteArray("F-delay") << refusal << 395 << 0;
     QTest::newRow("silent") << QByteArray("F-silent") << QByteArray() << 0 << 600;
     QTest::newRow("close") << QByteArray("F-close") << QByteArray() << 0 << 0;
     QTest::newRow("split") << QByteArray("F-split") << refusal << 0 << 0;

@@ -126,6 +126,8 @@ void SimServer::handle(QTcpSocket *socket, const QByteArray &frame)
     deliver(socket, simresponder::applyFault(answer.body, fault), fault);
 }
 
+// The pauses of the fault modes run on precise timers: a coarse one may fire up to 5 %
+// early, and a reply meant to come just after a client's bound would then come before it.
 void SimServer::deliver(QTcpSocket *socket, const QByteArray &body, const SimFault &fault)
 {
     const QString &mode = fault.mode;
@@ -140,7 +142,8 @@ void SimServer::deliver(QTcpSocket *socket, const QByteArray &body, const SimFau
     if (mode == QLatin1String("silent")) {
         const int hold = fault.ms >= 0 ? fault.ms : defaultSilentHoldMs;
         log(socket, QStringLiteral("holding the connection without a reply for %1 ms").arg(hold));
-        QTimer::singleShot(hold, socket, [socket] { socket->disconnectFromHost(); });
+        QTimer::singleShot(hold, Qt::PreciseTimer, socket,
+                           [socket] { socket->disconnectFromHost(); });
         return;
     }
     if (mode == QLatin1String("garbage")) {
@@ -163,7 +166,8 @@ void SimServer::deliver(QTcpSocket *socket, const QByteArray &body, const SimFau
     if (mode == QLatin1String("delay")) {
         const int delay = fault.ms >= 0 ? fault.ms : defaultDelayMs;
         log(socket, QStringLiteral("replying in %1 ms").arg(delay));
-        QTimer::singleShot(delay, socket, [this, socket, frame] { send(socket, frame, true); });
+        QTimer::singleShot(delay, Qt::PreciseTimer, socket,
+                           [this, socket, frame] { send(socket, frame, true); });
         return;
     }
     if (mode == QLatin1String("split")) {
@@ -171,7 +175,7 @@ void SimServer::deliver(QTcpSocket *socket, const QByteArray &body, const SimFau
             fault.at > 0 ? qMin<qsizetype>(fault.at, frame.size() - 1) : frame.size() / 2;
         const int pause = fault.ms >= 0 ? fault.ms : defaultSplitPauseMs;
         send(socket, frame.left(at), false);
-        QTimer::singleShot(pause, socket,
+        QTimer::singleShot(pause, Qt::PreciseTimer, socket,
                            [this, socket, rest = frame.mid(at)] { send(socket, rest, true); });
         return;
     }
