@@ -19,14 +19,14 @@
 namespace faultmatrix {
 
 // Shortened bounds for most rows; a row may keep the kiosk's real ones.
-inline constexpr int waitMs = 600;    // a validation's and a usage report's wait for a reply
+inline constexpr int waitMs = 800;    // a validation's and a usage report's wait for a reply
 inline constexpr int connectMs = 400; // the connect
 inline constexpr int pauseMs = 200;   // each screen pause after a failure or a usage report
 inline constexpr int splitPauseMs = 200;
 // A late reply comes this long after the kiosk has given up; the exchange that follows
 // waits longer than that for its own reply, so the late one is due while it runs.
 inline constexpr int lateByMs = 300;
-inline constexpr int slowReplyMs = 450;
+inline constexpr int slowReplyMs = 500;
 static_assert(pauseMs < lateByMs && lateByMs < slowReplyMs && slowReplyMs < waitMs,
               "the late reply must fall due inside the next exchange, which must not time out");
 
