@@ -258,16 +258,16 @@ Flooder::Flooder(Fingers &fingers, std::mt19937 &random, std::function<bool()> w
     timer.start();
 }
 
-QChar Flooder::randomKey(std::mt19937 &random)
+QChar Flooder::randomKey(std::mt19937 &random, int enterPercent)
 {
-    const int kind = std::uniform_int_distribution<int>(0, 99)(random);
-    if (kind < 4)
+    if (std::uniform_int_distribution<int>(0, 99)(random) < enterPercent)
         return QChar(13);
-    if (kind < 12) // control characters, DEL included
+    const int kind = std::uniform_int_distribution<int>(0, 99)(random);
+    if (kind < 8) // control characters, DEL included
         return QChar(std::uniform_int_distribution<int>(0, 32)(random) == 32
                          ? 127
                          : std::uniform_int_distribution<int>(0, 31)(random));
-    if (kind < 20) // beyond ASCII, some beyond the wire's code page
+    if (kind < 16) // beyond ASCII, some beyond the wire's code page
         return QChar(std::uniform_int_distribution<int>(0xA0, 0x24F)(random));
     return QChar(std::uniform_int_distribution<int>(32, 126)(random));
 }
@@ -282,7 +282,7 @@ void Flooder::tick()
         return;
     constexpr int burst = 250;
     for (int i = 0; i < burst && posted < budget; ++i, ++posted) {
-        if (std::uniform_int_distribution<int>(0, 3)(random) == 0) {
+        if (std::uniform_int_distribution<int>(0, 99)(random) < tapPercent) {
             const auto &target = fingers.targets.at(
                 std::uniform_int_distribution<int>(0, int(fingers.targets.size()) - 1)(random));
             const QPoint point(target.rect.left() + std::uniform_int_distribution<int>(
@@ -291,7 +291,7 @@ void Flooder::tick()
                                                        0, target.rect.height() - 1)(random));
             fingers.tapLater(target.window, point);
         } else {
-            fingers.typeLater(randomKey(random));
+            fingers.typeLater(randomKey(random, enterPercent));
         }
     }
 }

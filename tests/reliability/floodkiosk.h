@@ -118,7 +118,10 @@ public:
     void stop() { timer.stop(); }
     int posted = 0;
 
-    static QChar randomKey(std::mt19937 &random);
+    // Taps among the events and Enter among the keystrokes, in percent.
+    int tapPercent = 25;
+    int enterPercent = 4;
+    static QChar randomKey(std::mt19937 &random, int enterPercent);
 
 private:
     void tick();

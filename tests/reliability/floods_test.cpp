@@ -98,11 +98,14 @@ private slots:
     void floodInEveryState_data();
     void floodInEveryState();
     void crowdWhileBusy();
+    void longReads_data();
+    void longReads();
     void voucherScreenReopenedDuringValidation();
 
 private:
     void run(const std::function<bool()> &when, int budget, int timeoutMs,
-             const std::function<std::pair<Screen, Presented>(int)> &customers);
+             const std::function<std::pair<Screen, Presented>(int)> &customers,
+             const std::function<void(Flooder &)> &tune = {});
 };
 
 void FloodsTest::initTestCase()
@@ -164,7 +167,8 @@ QString reference(FloodKiosk &kiosk, Screen screen, Presented presented)
 // Customers come one after another while the flood pours in whenever `when` holds; then the
 // run settles and is judged.
 void FloodsTest::run(const std::function<bool()> &when, int budget, int timeoutMs,
-                     const std::function<std::pair<Screen, Presented>(int)> &customers)
+                     const std::function<std::pair<Screen, Presented>(int)> &customers,
+                     const std::function<void(Flooder &)> &tune)
 {
     // Each row's input follows from the run's seed and the row's name alone, so a row run
     // by itself replays what it did in the whole run.
@@ -179,6 +183,8 @@ void FloodsTest::run(const std::function<bool()> &when, int budget, int timeoutM
     rfidscreen->timeout->setInterval(timeoutMs);
     CountdownWatch watch;
     Flooder flooder(kiosk.fingers, random, when, budget);
+    if (tune)
+        tune(flooder);
     for (int i = 0; i < 24 && flooder.posted < budget; ++i) {
         const auto [screen, presented] = customers(i);
         kiosk.customer(screen, reference(kiosk, screen, presented), random);
@@ -242,6 +248,27 @@ void FloodsTest::crowdWhileBusy()
     };
     run([=] { return busy(Screen::Barcode) || busy(Screen::Card); }, 8000, 1000,
         [&](int i) { return std::pair(i % 2 ? Screen::Card : Screen::Barcode, mix[i / 2 % 6]); });
+}
+
+void FloodsTest::longReads_data()
+{
+    QTest::addColumn<Screen>("screen");
+    QTest::newRow("voucher") << Screen::Barcode;
+    QTest::newRow("card") << Screen::Card;
+}
+
+// A reader that types on and on without Enter and nobody touching the screen: thousands of
+// characters gather in front of the next customer's number, far more than a request can
+// carry.
+void FloodsTest::longReads()
+{
+    QFETCH(Screen, screen);
+    run([=] { return stateOf(screen) == State::Waiting; }, 4000, 1000,
+        [=](int) { return std::pair(screen, Presented::Valid); },
+        [](Flooder &flooder) {
+            flooder.tapPercent = 0;
+            flooder.enterPercent = 0;
+        });
 }
 
 // Taps that wait while a voucher is validated are handled at the link's pump, each on the
