@@ -28,7 +28,6 @@ const QString offer = QStringLiteral("Place bucket under dispenser. ");
 const QString pleaseWait = QStringLiteral("Please wait");
 const QString counted = QStringLiteral("Dispensing: 0");
 const QString finished = QStringLiteral("Finished ");
-const QString notValid = QStringLiteral("Voucher not valid");
 const QString emptyList = QStringLiteral("List index out of bounds (0)");
 
 // Left in the record before the faulty exchange, to show which fields a reply replaced.
