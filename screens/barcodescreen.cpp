@@ -126,6 +126,7 @@ bool Tbarcodescreen::eventFilter(QObject *watched, QEvent *event)
 
 void Tbarcodescreen::FormShow()
 {
+    ++m_openings;
     setCaption(lblAccountBalance, kWaiting);
     edbarcode->setText(kWaiting);
     barcode.clear();
@@ -184,7 +185,12 @@ void Tbarcodescreen::Fillprices()
 {
     setCaption(Label1, QStringLiteral("Please wait"));
     platform::pumpMessages();
+    const quint64 opening = m_openings;
     const int result = IPsend->sendinput(barcode, QStringLiteral("P"));
+    // Opened again while the server was asked: the answer is not the new opening's, whose
+    // voucher number is empty; taking it would offer a bucket and report it without one.
+    if (m_openings != opening)
+        return;
     if (result == 9) {
         showFailure(QStringLiteral("Bad Link To Server - Call for Support"));
         return;

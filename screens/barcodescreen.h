@@ -59,6 +59,10 @@ private:
 
     bool m_validating = false;
     bool m_dispensing = false;
+    // Counts the screen's showings. Handlers run at a validation's message pump can close
+    // the screen and open it again for a new customer; the answer then belongs to the
+    // opening that asked, and is dropped.
+    quint64 m_openings = 0;
     // Set once the activation steps have run for the current spell of activation, so
     // that the platform's own activation notice after a showing does not run them twice.
     bool m_activationHandled = false;
