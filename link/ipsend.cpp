@@ -1,6 +1,7 @@
 #include "link/ipsend.h"
 
 #include "link/wireformat.h"
+#include "platform/errorreport.h"
 #include "screens/barcodescreen.h"
 #include "screens/deferredlayout.h"
 #include "screens/rfidscreen.h"
@@ -65,7 +66,8 @@ TIPsend::TIPsend(QWidget *parent)
     connect(Date, &QLineEdit::textChanged, this, &TIPsend::DateChange);
     connect(Time, &QLineEdit::textChanged, this, &TIPsend::TimeChange);
     connect(Edit1, &QLineEdit::textChanged, this, &TIPsend::Edit1Change);
-    connect(Button1, &QPushButton::clicked, this, &TIPsend::Button1Click);
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { platform::runHandler([this] { Button1Click(); }); });
 
     Timer1->setInterval(1000);
     connect(Timer1, &QTimer::timeout, this, &TIPsend::Timer1Timer);

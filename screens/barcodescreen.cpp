@@ -1,9 +1,10 @@
 #include "screens/barcodescreen.h"
-#include "screens/deferredlayout.h"
 
 #include "link/ipsend.h"
+#include "platform/errorreport.h"
 #include "platform/errors.h"
 #include "platform/messagepump.h"
+#include "screens/deferredlayout.h"
 #include "screens/readerinput.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
@@ -114,11 +115,11 @@ bool Tbarcodescreen::eventFilter(QObject *watched, QEvent *event)
     if (watched == edbarcode && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            edbarcodeKeyPress(QChar(13));
+            platform::runHandler([&] { edbarcodeKeyPress(QChar(13)); });
         } else {
             const QString text = key->text();
             for (const QChar c : text)
-                edbarcodeKeyPress(c);
+                platform::runHandler([&] { edbarcodeKeyPress(c); });
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -1,9 +1,10 @@
 #include "screens/rfidscreen.h"
-#include "screens/deferredlayout.h"
 
 #include "link/ipsend.h"
 #include "platform/decimalseparator.h"
+#include "platform/errorreport.h"
 #include "platform/messagepump.h"
+#include "screens/deferredlayout.h"
 #include "screens/readerinput.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
@@ -126,7 +127,7 @@ bool Trfidscreen::eventFilter(QObject *watched, QEvent *event)
         if (m_busy && !text.isEmpty())
             return true;
         for (const QChar key : text)
-            edcardnoKeyPress(key);
+            platform::runHandler([&] { edcardnoKeyPress(key); });
     }
     return QWidget::eventFilter(watched, event);
 }
