@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/decimalseparator.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -94,9 +95,16 @@ int TTcpClient::resolvePort(const QString &text)
 {
     if (text.isEmpty())
         return 0;
-    const QByteArray name = platform::toCodePage(text);
-    if (const servent *service = ::getservbyname(name.constData(), "tcp"))
-        return ntohs(std::uint16_t(service->s_port));
+    // A port in digits names no service: the lookup (the system's service database, read
+    // afresh on each call) is left to names such as "http".
+    const bool digits = std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+    if (!digits) {
+        const QByteArray name = platform::toCodePage(text);
+        if (const servent *service = ::getservbyname(name.constData(), "tcp"))
+            return ntohs(std::uint16_t(service->s_port));
+    }
     return textToInteger(text);
 }
 
