@@ -28,10 +28,10 @@ void reportError(const QString &message)
         qWarning("%s", qPrintable(message));
 }
 
-void runHandler(const std::function<void()> &handler)
+void reportError(const std::exception_ptr &error)
 {
     try {
-        handler();
+        std::rethrow_exception(error);
     } catch (const KioskError &e) {
         reportError(e.message());
     } catch (const std::exception &e) {
