@@ -7,6 +7,7 @@
 #include "platform/errors.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 
 using namespace rfidtest;
 
@@ -18,6 +19,7 @@ private slots:
     void eachBucketIsCountedDownAndReported_data();
     void eachBucketIsCountedDownAndReported();
     void countdownStepsArePaced();
+    void lowerSecondReadKeepsEarlierAreasFromDispensing_data();
     void lowerSecondReadKeepsEarlierAreasFromDispensing();
     void readDuringCountdownIsIgnored();
     void failedUsageReportStillReturns();
@@ -113,28 +115,65 @@ void RfidDispenseTest::countdownStepsArePaced()
     QVERIFY2(finishedAfter < 6 * 40 + 2000, qPrintable(QString::number(finishedAfter)));
 }
 
+// A second accepted read on the same showing with a lower balance: the click areas that
+// the first, richer card enabled stay enabled, and each bucket's gate on choices keeps it
+// from dispensing what is no longer offered.
+void RfidDispenseTest::lowerSecondReadKeepsEarlierAreasFromDispensing_data()
+{
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<int>("choices");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("gated"); // areas whose touch must do nothing
+    QTest::addColumn<int>("live");      // the largest bucket still offered, 0 none
+
+    QTest::newRow("medium balance: large gated") << "22223333" << 2 << "sm"
+                                                 << "l" << 2;
+    QTest::newRow("small balance: large and medium gated") << "55556666" << 1 << "s"
+                                                           << "lm" << 1;
+    QTest::newRow("no balance: every bucket gated") << "44445555" << 0 << ""
+                                                    << "lms" << 0;
+}
+
 void RfidDispenseTest::lowerSecondReadKeepsEarlierAreasFromDispensing()
 {
+    QFETCH(QString, card);
+    QFETCH(int, choices);
+    QFETCH(QString, shown);
+    QFETCH(QString, gated);
+    QFETCH(int, live);
+
     Kiosk kiosk;
     kiosk.open();
     Kiosk::read("12345678");
-    Kiosk::read("55556666");
-    QCOMPARE(rfidscreen->lblAccountBalance->text(), QStringLiteral("27.5"));
-    QCOMPARE(offered(), QStringLiteral("s"));
+    QCOMPARE(rfidscreen->choices, 3);
+    Kiosk::read(card);
+    QCOMPARE(rfidscreen->cardno, card);
+    QCOMPARE(rfidscreen->choices, choices);
+    QCOMPARE(offered(), shown);
     QCOMPARE(enabledAreas(), QStringLiteral("sml"));
-    QCOMPARE(rfidscreen->choices, 1);
 
-    // The areas of the earlier, richer card still take clicks, but their gates hold.
-    QTest::mouseClick(rfidscreen->imglargebucket, Qt::LeftButton);
-    QTest::mouseClick(rfidscreen->imgmediumbucket, Qt::LeftButton);
+    const QHash<QChar, ClickArea *> areas{{'s', rfidscreen->imgsmallbucket},
+                                          {'m', rfidscreen->imgmediumbucket},
+                                          {'l', rfidscreen->imglargebucket}};
+    MessageWatch watch;
+    for (const QChar bucket : gated)
+        QTest::mouseClick(areas[bucket], Qt::LeftButton);
+    watch.sample();
+    // No countdown, no report, and the screen still offers what the second card pays for.
+    QCOMPARE(barcodetest::seq(watch.texts), QStringLiteral("[Place bucket under dispenser. ]"));
     QVERIFY(rfidscreen->isVisible());
+    QCOMPARE(offered(), shown);
+    QVERIFY(rfidscreen->timeout->isActive());
     QVERIFY(kiosk.requests("SetRangeUsage").isEmpty());
 
-    QTest::mouseClick(rfidscreen->imgsmallbucket, Qt::LeftButton);
+    if (live == 0)
+        return;
+    QTest::mouseClick(areas[QStringLiteral("sml").at(live - 1)], Qt::LeftButton);
     const QList<SimRequest> reports = kiosk.requests("SetRangeUsage");
     QCOMPARE(reports.size(), 1);
-    QCOMPARE(reports[0].reference, QStringLiteral("55556666"));
-    QCOMPARE(reports[0].issueGroup, QStringLiteral("1"));
+    QCOMPARE(reports[0].reference, card);
+    QCOMPARE(reports[0].issueGroup, QString::number(live));
+    QVERIFY(!rfidscreen->isVisible());
 }
 
 void RfidDispenseTest::readDuringCountdownIsIgnored()
