@@ -17,6 +17,7 @@ class BarcodeGuardsTest : public QObject
 private slots:
     void timeoutCountsFromTheOpening();
     void timeoutDuringValidationClosesTheScreen();
+    void answerAfterTheScreenWasOpenedAgainIsDropped();
     void pausesPumpNothing();
     void inputDuringCountdownIsIgnored_data();
     void inputDuringCountdownIsIgnored();
@@ -67,6 +68,54 @@ void BarcodeGuardsTest::timeoutDuringValidationClosesTheScreen()
     QCOMPARE(barcodescreen->choices, 0);
     QVERIFY(barcodescreen->nas->isHidden());
     QCOMPARE(barcodescreen->sbtext->text(), QString());
+}
+
+// Touches that wait behind a validation run at the link's pump when the answer comes: the
+// return area closes the screen and the main screen's "Barcode" opens it again for a new
+// customer. The answer belongs to the opening that asked; on the new one it would offer a
+// bucket and report it under an empty voucher number.
+void BarcodeGuardsTest::answerAfterTheScreenWasOpenedAgainIsDropped()
+{
+    Kiosk kiosk;
+    kiosk.open();
+    bool reopened = false;
+    QTimer atEveryPass;
+    atEveryPass.setInterval(0);
+    QObject::connect(&atEveryPass, &QTimer::timeout, [&] {
+        // The server has the request, so this pass is the link's pump, before the answer
+        // is taken.
+        if (reopened || barcodescreen->Label1->text() != "Please wait" ||
+            kiosk.requests("ValidateRangeId").isEmpty())
+            return;
+        reopened = true;
+        QTest::mouseClick(barcodescreen->imgreturn, Qt::LeftButton);
+        QVERIFY(mainscreen->isVisible());
+        QTest::mouseClick(mainscreen->Image2, Qt::LeftButton);
+    });
+    atEveryPass.start();
+    kiosk.read("900020");
+    atEveryPass.stop();
+    QVERIFY(reopened);
+
+    // The new opening waits for its own voucher.
+    QVERIFY(barcodescreen->isVisible());
+    QVERIFY(!mainscreen->isVisible());
+    QCOMPARE(barcodescreen->choices, 0);
+    QVERIFY(barcodescreen->nas->isHidden());
+    QCOMPARE(barcodescreen->sbtext->text(), QString());
+    QCOMPARE(barcodescreen->Label1->text(), instruction);
+    QCOMPARE(barcodescreen->edbarcode->text(), QStringLiteral("waiting..."));
+    kiosk.touchBucket();
+    QVERIFY(kiosk.requests("SetRangeUsage").isEmpty());
+
+    // ... and serves it.
+    kiosk.read("900003");
+    QCOMPARE(barcodescreen->choices, 1);
+    kiosk.touchBucket();
+    const QList<SimRequest> reports = kiosk.requests("SetRangeUsage");
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].reference, QStringLiteral("900003"));
+    QVERIFY(mainscreen->isVisible());
 }
 
 void BarcodeGuardsTest::pausesPumpNothing()
