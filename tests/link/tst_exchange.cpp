@@ -376,6 +376,44 @@ private slots:
         QCOMPARE(server.connections(), 2);
     }
 
+    // Every exchange starts its result code at -1 (under way), whatever the one before
+    // returned: a handler run at the reply parser's pump sees -1, and a reply that sets no
+    // result code ends as a link failure rather than with the earlier exchange's code.
+    void everyExchangeStartsUnderWay_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("validation") << "validation";
+        QTest::newRow("voucher usage report") << "voucher report";
+        QTest::newRow("card usage report") << "card report";
+        QTest::newRow("link test window's Send") << "send";
+    }
+    void everyExchangeStartsUnderWay()
+    {
+        QFETCH(QString, operation);
+        RawServer accepting({{replyFrame("RangeOK=1&")}});
+        RawServer codeless({{replyFrame("Note=&Number1=40&")}});
+        Client link(accepting.port());
+        QCOMPARE(link.sendinput("900001", "P"), 1);
+
+        link.remoteport = QString::number(codeless.port());
+        int atPump = -100;
+        QTimer::singleShot(0, [&] { atPump = link.RangeOK; });
+        int result = -100;
+        if (operation == "validation")
+            result = link.sendinput("900001", "P");
+        else if (operation == "voucher report")
+            result = link.sendvendstatus("900001", "P");
+        else if (operation == "card report")
+            result = link.sendcardvendstatus("12345678", "C", 2);
+        else
+            result = link.sendMessageTo("127.0.0.1", link.remoteport);
+        QCOMPARE(codeless.connections(), 1);
+        QCOMPARE(link.number1, 40); // the reply was read
+        QCOMPARE(atPump, -1);
+        QCOMPARE(result, 9);
+        QCOMPARE(link.RangeOK, 9);
+    }
+
     void sendMessageTo()
     {
         RawServer server({{replyFrame("RangeOK=1&Number1=40&")}});
