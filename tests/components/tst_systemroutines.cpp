@@ -183,7 +183,7 @@ void SystemRoutinesTest::currentUser()
 {
     QProcess id;
     id.start(QStringLiteral("id"), {QStringLiteral("-un")});
-    QVERIFY(id.waitForFinished());
+    QVERIFY(id.waitForFinished(5000));
     const QString expected = QString::fromLocal8Bit(id.readAllStandardOutput()).trimmed();
     QCOMPARE(SystemRoutines::GetCurrUser(), expected.size() < 30 ? expected : "Unknown");
 }

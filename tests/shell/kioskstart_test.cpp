@@ -11,6 +11,7 @@
 #include "shell/windowset.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <stdexcept>
 
@@ -41,6 +42,14 @@ private slots:
         const platform::SingleInstanceGuard runningCopy(guardName());
         QVERIFY(runningCopy.held());
         BoxWatcher boxes;
+        // A start that is wrongly let through runs the kiosk's event loop, which nothing
+        // here would end: its first pass ends it, so that the test fails at once.
+        QObject context;
+        QTimer::singleShot(0, &context, [] {
+            if (mainscreen)
+                QCoreApplication::exit(42);
+        });
+        QTimer::singleShot(10000, &context, [] { QCoreApplication::exit(43); });
 
         QCOMPARE(runKiosk(KioskOptions{}, guardName(), m_settings), 0);
 
@@ -71,6 +80,11 @@ private slots:
         QObject context;
         QTimer::singleShot(0, &context, [&] {
             observed = true;
+            // A check that fails here ends the loop too, rather than leaving it to the bound.
+            const auto endOnFailure = qScopeGuard([] {
+                if (QTest::currentTestFailed())
+                    QCoreApplication::exit(42);
+            });
             QVERIFY(mainscreen && barcodescreen && rfidscreen && IPsend);
             QVERIFY(mainscreen->isVisible());
             QVERIFY(mainscreen->windowState() & Qt::WindowMaximized);

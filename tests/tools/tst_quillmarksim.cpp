@@ -368,7 +368,7 @@ void TestQuillmarkSim::executableKeepsStateAcrossRestart()
         QCOMPARE(exchange(port, report("P", "900040")).bytes.mid(4, 10), QByteArray("RangeOK=1&"));
         exchange(port, report("C", "12345678", 2));
         first.kill();
-        first.waitForFinished();
+        first.waitForFinished(5000);
     }
     QProcess second;
     const quint16 port = start(second, {});
@@ -377,7 +377,7 @@ void TestQuillmarkSim::executableKeepsStateAcrossRestart()
              frame("RangeOK=0&Error=Voucher+already+used&"));
     QVERIFY(exchange(port, validation("C", "12345678")).bytes.contains("CardBalance=215%2E00&"));
     second.kill();
-    second.waitForFinished();
+    second.waitForFinished(5000);
 
     // A fault flag applies to every request.
     QProcess faulty;
@@ -386,7 +386,7 @@ void TestQuillmarkSim::executableKeepsStateAcrossRestart()
     QCOMPARE(exchange(faultyPort, validation("C", "12345678")).bytes,
              frame("RangeOK=9&Error=Server+busy&"));
     faulty.kill();
-    faulty.waitForFinished();
+    faulty.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(TestQuillmarkSim)
