@@ -55,6 +55,10 @@ TIPsend::TIPsend(QWidget *parent)
                           Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint),
       Timer1(new QTimer(this))
 {
+    // Found by the layout's names: the window by its instance's, set before the layout
+    // would give it the class's.
+    setObjectName(QStringLiteral("IPsend"));
+    Timer1->setObjectName(QStringLiteral("Timer1"));
     setupUi(this);
     setFixedSize(size());
 

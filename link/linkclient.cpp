@@ -133,7 +133,9 @@ int LinkClient::run(const QString &host, const QString &port, int waitMs)
     ClientSocket1.activate();
     // Nothing may run between building the frame and sending it: the test window's
     // preview rewrites messagestring at every pump.
-    ClientSocket1.sendln(wire::encodeFrame(messagestring));
+    const QByteArray frame = wire::encodeFrame(messagestring);
+    if (ClientSocket1.sendln(frame))
+        ClientSocket1Send(frame);
     RangeOK = -1;
     const QDeadlineTimer deadline(waitMs);
     if (!ClientSocket1.waitForData(deadline)) {

@@ -69,6 +69,10 @@ public:
     // The clock read by a validation; tests may replace it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 
+    // The send notification: runs once a frame has gone out whole, with its bytes (the
+    // line end left off). The link has nothing to do then.
+    void ClientSocket1Send(QByteArrayView /*frame*/) {}
+
     // The reply parser: parses one whole reply into the record, showing its length and
     // items through the hooks and pumping pending window messages once.
     void ClientSocket1Receive(QByteArrayView reply);

@@ -53,6 +53,10 @@ private:
 Tbarcodescreen::Tbarcodescreen(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), timeout(new QTimer(this))
 {
+    // Found by the layout's names: the window by its instance's, set before the layout
+    // would give it the class's.
+    setObjectName(QStringLiteral("barcodescreen"));
+    timeout->setObjectName(QStringLiteral("timeout"));
     setupUi(this);
     setWindowState(Qt::WindowMaximized);
 

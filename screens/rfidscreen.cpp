@@ -56,11 +56,15 @@ private:
 // inherit its style a second time.
 Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
+    // Found by the layout's names: the window by its instance's, set before the layout
+    // would give it the class's.
+    setObjectName(QStringLiteral("rfidscreen"));
     setupUi(this);
     // Closing this screen hands over to the main screen; it never ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
 
     timeout = new QTimer(this);
+    timeout->setObjectName(QStringLiteral("timeout"));
     timeout->setInterval(30000);
     connect(timeout, &QTimer::timeout, this, &Trfidscreen::timeoutTimer);
 

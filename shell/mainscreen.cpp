@@ -24,6 +24,10 @@ Tmainscreen::Tmainscreen(QWidget *parent)
     : QWidget(parent, kWindowFlags), Timer2(new QTimer(this)),
       BriskRoutines(new TBriskRoutines(this))
 {
+    // Tools and tests find the window and its timer by the names the layout gives them;
+    // the window keeps its instance name, which the layout would replace by the class's.
+    setObjectName(QStringLiteral("mainscreen"));
+    Timer2->setObjectName(QStringLiteral("Timer2"));
     setupUi(this);
     BriskRoutines->setObjectName(QStringLiteral("BriskRoutines"));
     BriskRoutines->setProperty("Version", QStringLiteral("1.1"));
