@@ -1,16 +1,13 @@
 #include "screens/barcodescreen.h"
 
 #include "link/ipsend.h"
-#include "platform/errorreport.h"
 #include "platform/errors.h"
 #include "platform/messagepump.h"
-#include "screens/deferredlayout.h"
 #include "screens/readerinput.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
 #include <QEvent>
-#include <QKeyEvent>
 #include <QTimer>
 
 #include <exception>
@@ -48,10 +45,7 @@ private:
 
 } // namespace
 
-// The flags go to the constructor: set after the layout, they would make every control
-// inherit its style a second time.
-Tbarcodescreen::Tbarcodescreen(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), timeout(new QTimer(this))
+Tbarcodescreen::Tbarcodescreen(QWidget *parent) : CustomerScreen(parent), timeout(new QTimer(this))
 {
     // Found by the layout's names: the window by its instance's, set before the layout
     // would give it the class's.
@@ -59,13 +53,14 @@ Tbarcodescreen::Tbarcodescreen(QWidget *parent)
     timeout->setObjectName(QStringLiteral("timeout"));
     setupUi(this);
     setWindowState(Qt::WindowMaximized);
+    finishSetup(edbarcode, [this](QChar key) { edbarcodeKeyPress(key); },
+                {Label1, Label2, sbtext, Label5, Label3, lblAccountBalance, Label4, Label7});
 
     timeout->setInterval(30000);
     connect(timeout, &QTimer::timeout, this, &Tbarcodescreen::timeoutTimer);
     connect(nas, &ClickArea::clicked, this, &Tbarcodescreen::nasClick);
     connect(imgreturn, &ClickArea::clicked, this, &Tbarcodescreen::imgreturnClick);
     connect(Image1, &ClickArea::clicked, this, &Tbarcodescreen::imgreturnClick);
-    edbarcode->installEventFilter(this);
 }
 
 void Tbarcodescreen::setVisible(bool visible)
@@ -88,14 +83,6 @@ void Tbarcodescreen::setVisible(bool visible)
 bool Tbarcodescreen::event(QEvent *event)
 {
     switch (event->type()) {
-    case QEvent::Show:
-        screens::finishLayout(
-            this, {Label1, Label2, sbtext, Label5, Label3, lblAccountBalance, Label4, Label7});
-        FormShow();
-        break;
-    case QEvent::Hide:
-        FormHide();
-        break;
     case QEvent::WindowActivate:
         if (isVisible() && !m_activationHandled) {
             m_activationHandled = true;
@@ -109,29 +96,11 @@ bool Tbarcodescreen::event(QEvent *event)
     default:
         break;
     }
-    return QWidget::event(event);
-}
-
-bool Tbarcodescreen::eventFilter(QObject *watched, QEvent *event)
-{
-    // The handler sees each character first and consumes none: the entry box goes on to
-    // show what the reader typed.
-    if (watched == edbarcode && event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            platform::runHandler([&] { edbarcodeKeyPress(QChar(13)); });
-        } else {
-            const QString text = key->text();
-            for (const QChar c : text)
-                platform::runHandler([&] { edbarcodeKeyPress(c); });
-        }
-    }
-    return QWidget::eventFilter(watched, event);
+    return CustomerScreen::event(event);
 }
 
 void Tbarcodescreen::FormShow()
 {
-    ++m_openings;
     setCaption(lblAccountBalance, kWaiting);
     edbarcode->setText(kWaiting);
     barcode.clear();
@@ -180,21 +149,27 @@ void Tbarcodescreen::edbarcodeKeyPress(QChar key)
         return;
     }
     const readerinput::ScopedFlag validating(m_validating);
+    const Opening asked = opening();
     edbarcode->setText(readerinput::trimmed(bc));
     platform::pumpMessages();
+    // Opened again at the pump: the entry box is the next customer's by now.
+    if (!sameOpening(asked))
+        return;
     barcode = edbarcode->text();
     Fillprices();
 }
 
 void Tbarcodescreen::Fillprices()
 {
+    const Opening asked = opening();
     setCaption(Label1, QStringLiteral("Please wait"));
     platform::pumpMessages();
-    const quint64 opening = m_openings;
+    if (!sameOpening(asked))
+        return;
     const int result = IPsend->sendinput(barcode, QStringLiteral("P"));
     // Opened again while the server was asked: the answer is not the new opening's, whose
     // voucher number is empty; taking it would offer a bucket and report it without one.
-    if (m_openings != opening)
+    if (!sameOpening(asked))
         return;
     if (result == 9) {
         showFailure(QStringLiteral("Bad Link To Server - Call for Support"));

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "screens/customerscreen.h"
 #include "ui_barcodescreen.h"
 
 #include <QString>
-#include <QWidget>
 
 class QEvent;
 class QTimer;
@@ -11,7 +11,7 @@ class QTimer;
 // The barcode voucher screen: takes a voucher read from the reader, has it validated by
 // the management server, offers the voucher's one bucket, counts the balls out when the
 // bucket is touched and reports the issued bucket back.
-class Tbarcodescreen : public QWidget, public Ui::Tbarcodescreen
+class Tbarcodescreen : public CustomerScreen, public Ui::Tbarcodescreen
 {
     Q_OBJECT
 public:
@@ -34,9 +34,9 @@ public:
     int failurePauseMs = 5000; // after a refusal or a link failure
     int reportPauseMs = 2000;  // after the usage report
 
-    void FormShow();
+    void FormShow() override;
     void FormActivate();
-    void FormHide();
+    void FormHide() override;
     void edbarcodeKeyPress(QChar key);
     void Fillprices();
     void nasClick();
@@ -45,13 +45,12 @@ public:
 
     // True while a validation or a dispensing runs; reads and bucket touches are
     // ignored then.
-    bool busy() const { return m_validating || m_dispensing; }
+    bool busy() const override { return m_validating || m_dispensing; }
 
     void setVisible(bool visible) override;
 
 protected:
     bool event(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showFailure(const QString &message);
@@ -59,10 +58,6 @@ private:
 
     bool m_validating = false;
     bool m_dispensing = false;
-    // Counts the screen's showings. Handlers run at a validation's message pump can close
-    // the screen and open it again for a new customer; the answer then belongs to the
-    // opening that asked, and is dropped.
-    quint64 m_openings = 0;
     // Set once the activation steps have run for the current spell of activation, so
     // that the platform's own activation notice after a showing does not run them twice.
     bool m_activationHandled = false;

@@ -2,16 +2,13 @@
 
 #include "link/ipsend.h"
 #include "platform/decimalseparator.h"
-#include "platform/errorreport.h"
 #include "platform/messagepump.h"
-#include "screens/deferredlayout.h"
 #include "screens/readerinput.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
 #include <QEvent>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QTimer>
 #include <QWindow>
 #include <exception>
@@ -52,23 +49,21 @@ private:
 
 } // namespace
 
-// The flags go to the constructor: set after the layout, they would make every control
-// inherit its style a second time.
-Trfidscreen::Trfidscreen(QWidget *parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+Trfidscreen::Trfidscreen(QWidget *parent) : CustomerScreen(parent)
 {
     // Found by the layout's names: the window by its instance's, set before the layout
     // would give it the class's.
     setObjectName(QStringLiteral("rfidscreen"));
     setupUi(this);
-    // Closing this screen hands over to the main screen; it never ends the program.
-    setAttribute(Qt::WA_QuitOnClose, false);
+    finishSetup(edcardno, [this](QChar key) { edcardnoKeyPress(key); },
+                {stext, mtext, ltext, Label5, Label3, Label6, lblAccountType, lblAccountBalance,
+                 Label4, label1, Label2, Label7});
 
     timeout = new QTimer(this);
     timeout->setObjectName(QStringLiteral("timeout"));
     timeout->setInterval(30000);
     connect(timeout, &QTimer::timeout, this, &Trfidscreen::timeoutTimer);
 
-    edcardno->installEventFilter(this);
     connect(imgreturn, &ClickArea::clicked, this, &Trfidscreen::imgreturnClick);
     connect(imgsmallbucket, &ClickArea::clicked, this, &Trfidscreen::imgsmallbucketClick);
     connect(imgmediumbucket, &ClickArea::clicked, this, &Trfidscreen::imgmediumbucketClick);
@@ -98,16 +93,6 @@ void Trfidscreen::setVisible(bool visible)
 bool Trfidscreen::event(QEvent *event)
 {
     switch (event->type()) {
-    case QEvent::Show:
-        screens::finishLayout(this, {stext, mtext, ltext, Label5, Label3, Label6, lblAccountType,
-                                     lblAccountBalance, Label4, label1, Label2, Label7});
-        if (!event->spontaneous())
-            FormShow();
-        break;
-    case QEvent::Hide:
-        if (!event->spontaneous())
-            FormHide();
-        break;
     case QEvent::WindowActivate:
         // The window system's own report of the activation that show() already ran comes
         // late or not at all; only a return from another window activates again.
@@ -119,21 +104,7 @@ bool Trfidscreen::event(QEvent *event)
     default:
         break;
     }
-    return QWidget::event(event);
-}
-
-bool Trfidscreen::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == edcardno && event->type() == QEvent::KeyPress) {
-        const QString text = static_cast<QKeyEvent *>(event)->text();
-        // A read arriving while a card is validated or a bucket counted down is dropped
-        // whole, so it neither replaces the card being served nor shows in the box.
-        if (m_busy && !text.isEmpty())
-            return true;
-        for (const QChar key : text)
-            platform::runHandler([&] { edcardnoKeyPress(key); });
-    }
-    return QWidget::eventFilter(watched, event);
+    return CustomerScreen::event(event);
 }
 
 void Trfidscreen::FormShow()
@@ -192,19 +163,32 @@ void Trfidscreen::edcardnoKeyPress(QChar key)
         bc.clear();
     });
 
+    const Opening asked = opening();
     edcardno->setText(readerinput::trimmed(bc));
     platform::pumpMessages();
+    // Opened again at a pump: the screen is the next customer's by now.
+    if (!sameOpening(asked))
+        return;
     cardno = edcardno->text();
     setText(label1, QStringLiteral("Please wait"));
     platform::pumpMessages();
+    if (!sameOpening(asked))
+        return;
 
     const int result = IPsend->sendinput(cardno, QStringLiteral("C"));
+    // The answer is the card holder's who asked. Shown to the next customer, who opened the
+    // screen at the link's pump, it would offer them this card's buckets under its number.
+    if (!sameOpening(asked))
+        return;
     if (result == 1) {
         setText(lblAccountType, QStringLiteral("Cash "));
         setText(lblAccountBalance, decimalToText(IPsend->CardBalance));
         fillprices();
         bc.clear();
-        timeout->start();
+        // A full 30 s from now for a customer who still sees the offers. A screen closed
+        // meanwhile keeps its timeout stopped: a running one would cut its next opening short.
+        if (stillOpen(asked))
+            timeout->start();
     } else if (result == 9) {
         setText(label1, QStringLiteral("Bad Link To Server - Call for Support"));
         platform::pumpMessages();
@@ -352,9 +336,9 @@ void Trfidscreen::imgreturnClick()
 
 void Trfidscreen::timeoutTimer()
 {
-    // A read accepted after the screen was closed in the middle of its validation restarts
-    // the timeout on a hidden screen; its tick must not bring the main screen over
-    // whatever the customer sees by then.
+    // Hiding stops the timeout, and an answer that comes back to a closed screen starts
+    // none; should a tick still reach a hidden screen, it must not bring the main screen
+    // over whatever the customer sees by then.
     if (!isVisible()) {
         timeout->stop();
         return;

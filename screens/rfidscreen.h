@@ -1,17 +1,17 @@
 #pragma once
 
+#include "screens/customerscreen.h"
 #include "screens/offerrules.h"
 #include "ui_rfidscreen.h"
 
 #include <QString>
-#include <QWidget>
 
 class QTimer;
 
 // The members card screen: waits for a card read, has the card validated, offers the
 // buckets the balance pays for, counts the chosen bucket down, reports it and returns to
 // the main screen. Returns by itself 30 s after opening or after an accepted read.
-class Trfidscreen : public QWidget, public Ui::Trfidscreen
+class Trfidscreen : public CustomerScreen, public Ui::Trfidscreen
 {
     Q_OBJECT
 public:
@@ -37,9 +37,9 @@ public:
     int linkErrorPauseMs = 2000;
     int reportPauseMs = 2000;
 
-    void FormShow();
+    void FormShow() override;
     void FormActivate();
-    void FormHide();
+    void FormHide() override;
     void edcardnoKeyPress(QChar key);
     void fillprices();
     void imgsmallbucketClick();
@@ -48,13 +48,14 @@ public:
     void imgreturnClick();
     void timeoutTimer();
 
+    bool busy() const override { return m_busy; }
+
     // Runs the activation handler within show(), as the window system may report the
     // activation late or, on some platforms, not at all.
     void setVisible(bool visible) override;
 
 protected:
     bool event(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void dispense(int count, QLabel *keptPicture, int issueGroup);

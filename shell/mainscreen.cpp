@@ -3,11 +3,11 @@
 #include "components/BriskComponents.h"
 #include "screens/barcodescreen.h"
 #include "screens/rfidscreen.h"
+#include "screens/screencover.h"
 #include "shell/windowset.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -29,6 +29,7 @@ Tmainscreen::Tmainscreen(QWidget *parent)
     setObjectName(QStringLiteral("mainscreen"));
     Timer2->setObjectName(QStringLiteral("Timer2"));
     setupUi(this);
+    new ScreenCover(this);
     BriskRoutines->setObjectName(QStringLiteral("BriskRoutines"));
     BriskRoutines->setProperty("Version", QStringLiteral("1.1"));
     // Text controls fit their text, so a caption takes clicks on its letters only.
@@ -54,9 +55,7 @@ void Tmainscreen::FormCreate()
 {
     if (windowFlags() != kWindowFlags)
         setWindowFlags(kWindowFlags);
-    // Covering the screen also where no window manager carries out the maximised state
-    // (a bare X server such as the demo's virtual display).
-    setGeometry(screen()->availableGeometry());
+    // Maximised, and over the whole screen with or without a window manager (ScreenCover).
     setWindowState(Qt::WindowMaximized);
     // A touch kiosk that is also serviced with a mouse: the pointer is never hidden.
     setCursor(Qt::ArrowCursor);

@@ -12,7 +12,7 @@ ORVANTA_PACKAGES=(
     build-essential cmake
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools libqt6test6
     zlib1g-dev fonts-urw-base35
-    xvfb x11vnc xauth
+    xvfb x11vnc xauth openbox xdotool
     imagemagick librsvg2-bin time
     clang libclang-rt-14-dev
 )

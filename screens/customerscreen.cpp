@@ -1,0 +1,96 @@
+#include "screens/customerscreen.h"
+
+#include "platform/errorreport.h"
+#include "screens/deferredlayout.h"
+#include "screens/screencover.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <utility>
+
+// The flags go to the constructor: set after the layout, they would make every control
+// inherit its style a second time.
+CustomerScreen::CustomerScreen(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+{
+    // Closing a customer screen hands over to the main screen; it never ends the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    new ScreenCover(this);
+}
+
+void CustomerScreen::finishSetup(QLineEdit *entryBox, std::function<void(QChar)> keyPress,
+                                 const QList<QLabel *> &captions)
+{
+    m_entryBox = entryBox;
+    m_keyPress = std::move(keyPress);
+    m_captions = captions;
+    m_entryBox->installEventFilter(this);
+    // Texts from a reply (the server's reason for a refusal above all) show as they came:
+    // markup in them is not rendered, and an image tag loads no file.
+    const auto labels = findChildren<QLabel *>();
+    for (QLabel *label : labels)
+        label->setTextFormat(Qt::PlainText);
+}
+
+bool CustomerScreen::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Show:
+        screens::finishLayout(this, m_captions);
+        if (!event->spontaneous()) {
+            ++m_openings;
+            m_open = true;
+            // A new customer: nothing of an earlier customer's read is held against theirs.
+            m_ignoringRead = false;
+            FormShow();
+        }
+        break;
+    case QEvent::Hide:
+        if (!event->spontaneous()) {
+            m_open = false;
+            FormHide();
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool CustomerScreen::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_entryBox || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    // The handler sees each character first and consumes none that it takes: the entry box
+    // goes on to show what the reader typed.
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const QString keys = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter
+                             ? QString(QChar(13))
+                             : key->text();
+    bool ignored = false;
+    for (const QChar c : keys) {
+        if (admit(c))
+            platform::runHandler([&] { m_keyPress(c); });
+        else
+            ignored = true;
+    }
+    // What the screen ignores does not show in the entry box either.
+    return ignored;
+}
+
+// The readers type a whole number and Enter in one burst, and some repeat it for as long
+// as a card is held. A read that begins while a validation or a countdown runs is ignored
+// up to and including its Enter, also where its tail arrives after the busy phase: taken
+// alone, the tail would be validated as a number of its own.
+bool CustomerScreen::admit(QChar key)
+{
+    const bool enter = key.unicode() == 13;
+    // A hidden screen has no reader input.
+    if (m_ignoringRead || busy() || !isVisible()) {
+        m_ignoringRead = !enter;
+        return false;
+    }
+    return true;
+}

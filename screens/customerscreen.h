@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+#include <functional>
+
+class QEvent;
+class QLabel;
+class QLineEdit;
+
+// What the voucher screen and the members card screen share as windows, so that a guard
+// mended on one of them holds on the other too:
+// - borderless, over the whole screen (ScreenCover);
+// - the showing and hiding steps run on real showing and hiding only;
+// - every text label shows plain text, whatever a reply puts into it;
+// - the reader's input, where a read that begins while the screen is busy is ignored whole;
+// - which opening an exchange's answer belongs to.
+class CustomerScreen : public QWidget
+{
+    Q_OBJECT
+public:
+    // The showing and hiding steps. The window system also hides and shows a window on its
+    // own (a desktop switch, a minimise and restore); the customer is still in the middle of
+    // the same opening then, so those run neither step.
+    virtual void FormShow() = 0;
+    virtual void FormHide() = 0;
+
+    // True while a validation or a countdown runs.
+    virtual bool busy() const = 0;
+
+protected:
+    explicit CustomerScreen(QWidget *parent);
+
+    // For the screen's constructor, once its layout is built: the entry box that takes the
+    // reader's characters and the handler that receives them, and the captions that are
+    // fitted to their text when the screen is shown.
+    void finishSetup(QLineEdit *entryBox, std::function<void(QChar)> keyPress,
+                     const QList<QLabel *> &captions);
+
+    // One showing of the screen, from a real showing to the next real hiding. A handler that
+    // asks the server takes the opening first: the pumps inside the exchange can run a
+    // return touch or the timeout, and then a new customer's opening, before the answer
+    // comes back.
+    struct Opening
+    {
+        quint64 number = 0;
+    };
+    Opening opening() const { return Opening{m_openings}; }
+    // Not opened again since: an answer still belongs to this customer.
+    bool sameOpening(Opening asked) const { return asked.number == m_openings; }
+    // Neither closed nor opened again since: the customer still sees the screen.
+    bool stillOpen(Opening asked) const { return sameOpening(asked) && m_open; }
+
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool admit(QChar key);
+
+    QLineEdit *m_entryBox = nullptr;
+    std::function<void(QChar)> m_keyPress;
+    QList<QLabel *> m_captions;
+    quint64 m_openings = 0;
+    bool m_open = false;
+    // The characters since the last Enter began while the screen was busy.
+    bool m_ignoringRead = false;
+};

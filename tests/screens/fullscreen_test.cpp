@@ -1,0 +1,136 @@
+// Every window a customer sees covers the whole screen, on the X platform as the kiosk runs
+// there: under tests/screens/onxserver.sh, which starts a virtual X server of the size the
+// test is registered for, with or without a window manager that keeps a panel's worth of
+// the screen free. Beyond the 1024 x 768 design area the window shows the button face, the
+// server address footer can be read and the areas laid out there take real clicks, sent
+// through the X server.
+
+#include "screens/barcodescreen.h"
+#include "screens/rfidscreen.h"
+#include "shell/mainscreen.h"
+#include "shell/windowset.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+// Dark pixels in a part of the screen: the letters of a black text on a light ground.
+int darkPixels(const QImage &shot, const QRect &part)
+{
+    int dark = 0;
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x)
+            dark += qGray(shot.pixel(x, y)) < 128;
+    return dark;
+}
+
+QRect onScreen(const QWidget *control)
+{
+    return {control->mapToGlobal(QPoint(0, 0)), control->size()};
+}
+
+// A touch where the X server puts it: on whatever window lies under that point.
+bool clickOnScreen(const QPoint &point, int clicks)
+{
+    return QProcess::execute(
+               QStringLiteral("xdotool"),
+               {QStringLiteral("mousemove"), QString::number(point.x()), QString::number(point.y()),
+                QStringLiteral("click"), QStringLiteral("--repeat"), QString::number(clicks),
+                QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")}) == 0;
+}
+
+} // namespace
+
+class FullScreenTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<WindowSet> m_windows;
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("runs on the X platform, under tests/screens/onxserver.sh");
+        QFile config(m_dir.filePath(QStringLiteral("config.ini")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("127.0.0.1\n50001\n.\n");
+    }
+
+    void init() { m_windows = std::make_unique<WindowSet>(m_dir.filePath("config.ini")); }
+    void cleanup() { m_windows.reset(); }
+
+    void windowCoversTheScreen_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("main screen") << "main";
+        QTest::newRow("voucher screen waiting") << "voucher";
+        QTest::newRow("card screen waiting") << "card";
+    }
+
+    void windowCoversTheScreen()
+    {
+        QFETCH(QString, state);
+        // As the kiosk starts, then as the customer chooses.
+        mainscreen->showMaximized();
+        QWidget *window = mainscreen;
+        QList<QLabel *> footer;
+        if (state == QLatin1String("voucher")) {
+            mainscreen->Image2Click();
+            window = barcodescreen;
+            footer = {barcodescreen->Label4, barcodescreen->Label7, barcodescreen->Label8,
+                      barcodescreen->Label9};
+        } else if (state == QLatin1String("card")) {
+            mainscreen->Image3Click();
+            window = rfidscreen;
+            footer = {rfidscreen->Label2, rfidscreen->Label7, rfidscreen->Label8,
+                      rfidscreen->Label9};
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QScreen *screen = window->screen();
+        const QRect area = screen->geometry();
+        if (qgetenv("ORVANTA_TEST_WM") == "openbox")
+            QVERIFY2(screen->availableGeometry() != area, "the window manager keeps a panel free");
+
+        // The whole screen, not the area a window manager leaves free, in the states the
+        // layouts give.
+        QTRY_COMPARE(window->geometry(), area);
+        QVERIFY(window->windowState() & Qt::WindowMaximized);
+
+        const bool larger = area.width() > 1024 || area.height() > 768;
+        if (larger) {
+            const QPoint corner = area.bottomRight() - QPoint(2, 2);
+            const QRgb face = window->palette().color(QPalette::Button).rgb();
+            QTRY_COMPARE(QColor(screen->grabWindow(0).toImage().pixel(corner)), QColor(face));
+        }
+        const QImage shot = screen->grabWindow(0).toImage();
+        for (QLabel *label : footer) {
+            if (!area.contains(onScreen(label)))
+                continue; // beyond a screen the size of the design area
+            QVERIFY2(darkPixels(shot, onScreen(label)) > 5, qPrintable(label->objectName()));
+        }
+        QCOMPARE(barcodescreen->Label8->text(), QStringLiteral("127.0.0.1"));
+
+        // The areas below the design area, where the screen shows them.
+        if (state == QLatin1String("voucher") && area.contains(onScreen(barcodescreen->Image1))) {
+            QVERIFY(clickOnScreen(onScreen(barcodescreen->Image1).center(), 1));
+            QTRY_VERIFY(!barcodescreen->isVisible());
+            QVERIFY(mainscreen->isVisible());
+        }
+        if (state == QLatin1String("main") && area.contains(onScreen(mainscreen->Image5))) {
+            QVERIFY(clickOnScreen(onScreen(mainscreen->Image5).center(), 2));
+            QTRY_COMPARE(mainscreen->shutdown, 1);
+        }
+    }
+};
+
+QTEST_MAIN(FullScreenTest)
+#include "fullscreen_test.moc"
