@@ -250,6 +250,8 @@ IniFile::Value IniFile::value(const QString &key) const
 {
     const QString wanted = normalisedKey(key);
     Value result;
+    if (wanted.isEmpty())
+        return result;
     QString section;
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
         const Entry entry = parse(i, section);
@@ -258,8 +260,6 @@ IniFile::Value IniFile::value(const QString &key) const
         else if (entry.isEntry && entry.key == wanted)
             result = unescapedValue(QByteArrayView(m_lines.at(i).text).sliced(entry.from));
     }
-    if (wanted.isEmpty())
-        return Value();
     return result;
 }
 
