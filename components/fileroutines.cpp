@@ -13,6 +13,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -23,24 +24,74 @@ constexpr qint64 kCrcBlock = 65521;
 constexpr qint64 kCopyBlock = 1 << 16;
 constexpr qint64 kMaxCheckSumWords = 500;
 
-QString describe(const QFile &file)
+// Closes a descriptor that no QFile has taken over yet.
+class Descriptor
 {
-    return QStringLiteral("\"%1\": %2").arg(file.fileName(), file.errorString());
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// The routines work on regular files only. A named pipe that nobody writes, or a device,
+// would block the open or the reads for ever (or never end), so the open does not wait
+// (O_NONBLOCK) and anything else is refused before a byte is read. On success the file
+// reads and writes blocking again, as files do. Returns false with a reason.
+bool openRegular(QFile &file, const QString &name, int flags, struct stat *info, QString *why)
+{
+    Descriptor fd(
+        ::open(QFile::encodeName(name).constData(), flags | O_NONBLOCK | O_CLOEXEC, 0666));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        *why = qt_error_string(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *why = QStringLiteral("not a regular file");
+        return false;
+    }
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    const QIODevice::OpenMode mode =
+        (flags & O_ACCMODE) == O_RDONLY ? QIODevice::ReadOnly : QIODevice::WriteOnly;
+    if (!file.open(fd.get(), mode, QFileDevice::AutoCloseHandle)) {
+        *why = file.errorString();
+        return false;
+    }
+    fd.release();
+    if (info)
+        *info = st;
+    return true;
 }
 
-void openOrThrow(QFile &file, QIODevice::OpenMode mode)
+QString describe(const QString &name, const QString &why)
 {
-    if (!file.open(mode))
-        throw FileError(QStringLiteral("Cannot open file ") + describe(file));
+    return QStringLiteral("\"%1\": %2").arg(name, why);
+}
+
+void openOrThrow(QFile &file, const QString &name, int flags, struct stat *info = nullptr)
+{
+    QString why;
+    if (!openRegular(file, name, flags, info, &why))
+        throw FileError(QStringLiteral("Cannot open file ") + describe(name, why));
 }
 
 QByteArray readWhole(const QString &name)
 {
-    QFile file(name);
-    openOrThrow(file, QIODevice::ReadOnly);
+    QFile file;
+    openOrThrow(file, name, O_RDONLY);
     QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw FileError(QStringLiteral("Cannot read file ") + describe(file));
+        throw FileError(QStringLiteral("Cannot read file ") + describe(name, file.errorString()));
     return content;
 }
 
@@ -51,11 +102,14 @@ constexpr bool isTextByte(unsigned char b)
     return b >= 32 || b == 9 || b == 10 || b == 13 || b == 26;
 }
 
-// Only * and ? are wildcards; brackets and the rest match themselves.
+// Only * and ? are wildcards; brackets and the rest match themselves. A pattern that ends
+// in ".*" also matches a name without an extension, as the original platform's search did:
+// "*.*" is every name and "report.*" finds "report" as well as "report.txt".
 QRegularExpression wildcardPattern(const QString &pattern)
 {
+    const bool anyExtension = pattern.endsWith(QStringLiteral(".*"));
     QString rx;
-    for (const QChar c : pattern) {
+    for (const QChar c : anyExtension ? pattern.chopped(2) : pattern) {
         if (c == u'*')
             rx += QStringLiteral(".*");
         else if (c == u'?')
@@ -63,7 +117,10 @@ QRegularExpression wildcardPattern(const QString &pattern)
         else
             rx += QRegularExpression::escape(QString(c));
     }
-    return QRegularExpression(QRegularExpression::anchoredPattern(rx));
+    if (anyExtension)
+        rx += QStringLiteral("(\\..*)?");
+    return QRegularExpression(QRegularExpression::anchoredPattern(rx),
+                              QRegularExpression::DotMatchesEverythingOption);
 }
 
 QFileInfo firstMatch(const QString &sFileName)
@@ -114,13 +171,38 @@ qint64 dirSize(const QByteArray &dir, bool subdir)
     return sum;
 }
 
+// The folder of the temporary names: the user's own runtime folder ($XDG_RUNTIME_DIR, made
+// by the login for this user alone) where there is one, else a folder "orvanta-<uid>" of
+// our own in the shared temporary folder (TMPDIR, else /tmp), made private to us. Either
+// is used only when it is a real folder (no link), owned by us and closed to everyone
+// else, so that nobody else can put a file or a link under a name handed out here.
+// Empty when neither is fit.
+QString privateTempFolder()
+{
+    const auto isPrivate = [](const QByteArray &path) {
+        struct stat st;
+        return path.startsWith('/') && ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+               st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    };
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (isPrivate(runtime))
+        return QFile::decodeName(runtime);
+    const QString own = QDir::tempPath() + QStringLiteral("/orvanta-%1").arg(::geteuid());
+    const QByteArray ownPath = QFile::encodeName(own);
+    if (::mkdir(ownPath.constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    return isPrivate(ownPath) ? own : QString();
+}
+
 } // namespace
 
-// The temporary folder is Qt's (TMPDIR, else /tmp). The "~XXXX.tmp" file is created as a
-// reservation; a candidate is passed over when the name to be returned already exists too.
+// The "~XXXX.tmp" file is created as a reservation; a candidate is passed over when the
+// name to be returned already exists too.
 QString FileRoutines::GetTempFile(const QString &Extension)
 {
-    const QString folder = QDir::tempPath();
+    const QString folder = privateTempFolder();
+    if (folder.isEmpty())
+        return QString();
     quint32 unique = QRandomGenerator::global()->bounded(0x10000u);
     for (int tries = 0; tries < 0x10000; ++tries, unique = (unique + 1) & 0xFFFF) {
         if (unique == 0)
@@ -152,10 +234,9 @@ TDateTime FileRoutines::GetFileLastAccessTime(const QString &sFileName)
 // Always opened read-only: a read-only text file is text whatever ran before.
 bool FileRoutines::FileIsAscii(const QString &NomeFile)
 {
-    if (!QFileInfo(NomeFile).isFile())
-        return false;
-    QFile file(NomeFile);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString why;
+    if (!openRegular(file, NomeFile, O_RDONLY, nullptr, &why))
         return false;
     char chunk[kAsciiChunk];
     for (;;) {
@@ -183,12 +264,13 @@ bool FileRoutines::Are2FilesEqual(const QString &fileName1, const QString &fileN
 // one word asks for 500 words and so fails with a read beyond the end.
 quint32 FileRoutines::GetCheckSum(const QString &FileName)
 {
-    QFile file(FileName);
-    openOrThrow(file, QIODevice::ReadOnly);
+    QFile file;
+    openOrThrow(file, FileName, O_RDONLY);
     const qint64 words = file.size() / 4;
     const qint64 half = words / 2;
     if (!file.seek(half * 4))
-        throw FileError(QStringLiteral("Cannot seek in file ") + describe(file));
+        throw FileError(QStringLiteral("Cannot seek in file ") +
+                        describe(FileName, file.errorString()));
     qint64 count = words - 1 - half;
     if (count < 0 || count > kMaxCheckSumWords)
         count = kMaxCheckSumWords;
@@ -205,8 +287,9 @@ quint32 FileRoutines::GetCheckSum(const QString &FileName)
 // checksum would pass for a valid one.
 quint32 FileRoutines::CalcCRC32(const QString &FileName)
 {
-    QFile file(FileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString why;
+    if (!openRegular(file, FileName, O_RDONLY, nullptr, &why))
         return 0;
     std::vector<unsigned char> block(kCrcBlock);
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -222,32 +305,50 @@ quint32 FileRoutines::CalcCRC32(const QString &FileName)
 }
 
 // Linux has no share-deny open: the source is opened read-only and others may still
-// write to it while it is copied.
+// write to it while it is copied. What the exclusive open guaranteed, that a file is never
+// copied onto itself, is checked instead: the target is opened without emptying it, and
+// when it is the source (the same name, a hard link, a symbolic link or a bind mount of
+// it: the same device and inode) the copy stops before a byte of it has changed.
 void FileRoutines::libFileCopy(const QString &sfile, const QString &tfile)
 {
-    QFile source(sfile);
-    openOrThrow(source, QIODevice::ReadOnly);
-    QFile target(tfile);
-    openOrThrow(target, QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile source;
+    struct stat from;
+    openOrThrow(source, sfile, O_RDONLY, &from);
+    QFile target;
+    struct stat to;
+    openOrThrow(target, tfile, O_WRONLY | O_CREAT, &to);
+    if (from.st_dev == to.st_dev && from.st_ino == to.st_ino)
+        throw FileError(
+            QStringLiteral("Cannot copy file \"%1\" onto itself (\"%2\")").arg(sfile, tfile));
+    if (!target.resize(0))
+        throw FileError(QStringLiteral("Cannot write file ") +
+                        describe(tfile, target.errorString()));
     std::vector<char> block(kCopyBlock);
     for (;;) {
         const qint64 got = source.read(block.data(), kCopyBlock);
         if (got < 0)
-            throw FileError(QStringLiteral("Cannot read file ") + describe(source));
+            throw FileError(QStringLiteral("Cannot read file ") +
+                            describe(sfile, source.errorString()));
         if (got == 0)
             break;
         if (target.write(block.data(), got) != got)
-            throw FileError(QStringLiteral("Cannot write file ") + describe(target));
+            throw FileError(QStringLiteral("Cannot write file ") +
+                            describe(tfile, target.errorString()));
     }
     if (!target.flush())
-        throw FileError(QStringLiteral("Cannot write file ") + describe(target));
+        throw FileError(QStringLiteral("Cannot write file ") +
+                        describe(tfile, target.errorString()));
 }
 
-// Paths end in "/" here; an empty name stands for the current folder. Names that begin
-// with a dot are counted but never entered.
+// Paths end in "/" here; an empty name stands for the current folder. A name from CheckBS
+// ends in the original platform's separator, a backslash, which stands for "/" unless a
+// folder of exactly that name exists. Names that begin with a dot are counted but never
+// entered.
 qint64 FileRoutines::GetDirSize(const QString &dir, bool subdir)
 {
     QString base = dir.isEmpty() ? QStringLiteral("./") : dir;
+    if (base.endsWith(u'\\') && !QFileInfo(base).isDir())
+        base.chop(1);
     if (!base.endsWith(u'/'))
         base += u'/';
     return dirSize(QFile::encodeName(base), subdir);

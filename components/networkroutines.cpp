@@ -1,11 +1,15 @@
 #include "components/networkroutines.h"
 
-#include "components/routinetypes.h"
+#include "platform/hostlookup.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHostAddress>
-#include <QHostInfo>
+#include <QNetworkInterface>
 #include <QSaveFile>
 #include <QTcpSocket>
+#include <QUrl>
+#include <QtEndian>
 
 #include <curl/curl.h>
 #include <memory>
@@ -20,11 +24,42 @@ size_t writeToFile(char *data, size_t size, size_t count, void *target)
     return file->write(data, bytes) == bytes ? size * count : 0;
 }
 
+// The stall limit: how long ago the last data came, counted from the moment a connection
+// stands (before that the connect limit applies).
+struct StallWatch
+{
+    QElapsedTimer sinceData;
+    curl_off_t received = -1;
+    qint64 limitMs = 0;
+};
+
+int connectionStands(void *watch, char *, char *, int, int)
+{
+    static_cast<StallWatch *>(watch)->sinceData.start();
+    return CURL_PREREQFUNC_OK;
+}
+
+// libcurl calls this often while data flows and about once a second while none does.
+int checkStall(void *watch, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent)
+{
+    auto *w = static_cast<StallWatch *>(watch);
+    if (!w->sinceData.isValid())
+        return 0;
+    if (received + sent != w->received) {
+        w->received = received + sent;
+        w->sinceData.start();
+        return 0;
+    }
+    return w->sinceData.hasExpired(w->limitMs) ? 1 : 0;
+}
+
 } // namespace
 
 // libcurl, blocking: http, https, ftp and file URLs, redirects followed (never onto a
 // local file). The file is replaced only by a complete download, so a failure leaves an
-// existing DestFile as it was.
+// existing DestFile as it was. A server that does not answer the connection, or that
+// sends nothing for DownloadStallTimeoutMs, ends the download with False; a large file
+// that keeps coming takes as long as it takes.
 bool NetworkRoutines::DownloadFile(const QString &SourceFile, const QString &DestFile)
 {
     static std::once_flag initialised;
@@ -36,6 +71,8 @@ bool NetworkRoutines::DownloadFile(const QString &SourceFile, const QString &Des
         const std::unique_ptr<CURL, void (*)(CURL *)> curl(curl_easy_init(), curl_easy_cleanup);
         if (!curl)
             return false;
+        StallWatch watch;
+        watch.limitMs = DownloadStallTimeoutMs;
         const QByteArray url = SourceFile.toUtf8();
         curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
         curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps,file");
@@ -45,6 +82,13 @@ bool NetworkRoutines::DownloadFile(const QString &SourceFile, const QString &Des
         curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
         curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &file);
+        // The connect limit covers the name lookup and the TLS handshake too.
+        curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT_MS, long(DownloadConnectTimeoutMs));
+        curl_easy_setopt(curl.get(), CURLOPT_PREREQFUNCTION, connectionStands);
+        curl_easy_setopt(curl.get(), CURLOPT_PREREQDATA, &watch);
+        curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, checkStall);
+        curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &watch);
+        curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
         if (curl_easy_perform(curl.get()) != CURLE_OK)
             return false;
         return file.commit();
@@ -53,25 +97,35 @@ bool NetworkRoutines::DownloadFile(const QString &SourceFile, const QString &Des
     }
 }
 
-// Opens and closes a TCP connection to the probe server; nothing is sent. The wait for
-// the connection is limited, so a network that drops packets cannot hang the caller.
+// Opens and closes a TCP connection to the probe server; nothing is sent. The name lookup
+// and the connection share one limit, so neither a silent name server nor a network that
+// drops packets holds the caller longer than InternetProbeTimeoutMs. The addresses are
+// tried in the resolver's order while time is left.
 bool NetworkRoutines::IsConnectedToInternet()
 {
-    QTcpSocket socket;
-    socket.connectToHost(InternetProbeHost, InternetProbePort);
-    const bool connected = socket.waitForConnected(InternetProbeTimeoutMs);
-    socket.abort();
-    return connected;
+    const QDeadlineTimer deadline(InternetProbeTimeoutMs);
+    const platform::HostLookupResult found =
+        platform::lookupHostIPv4(QUrl::toAce(InternetProbeHost), deadline);
+    for (const quint32 address : found.addresses) {
+        if (deadline.hasExpired())
+            break;
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress(qFromBigEndian(address)), InternetProbePort);
+        const bool connected = socket.waitForConnected(int(deadline.remainingTime()));
+        socket.abort();
+        if (connected)
+            return true;
+    }
+    return false;
 }
 
-// Every address, IPv4 and IPv6, that the resolver gives for the machine's host name.
+// The addresses of the machine's interfaces that are up, in the order of the interfaces
+// (the loopback among them), as `ip address` lists them: on Linux the host name often maps
+// to a loopback address only (Debian's /etc/hosts), so the resolver cannot say.
 QStringList NetworkRoutines::GetMyIPs()
 {
-    const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
-    if (info.error() != QHostInfo::NoError)
-        throw ResolverError(info.errorString());
     QStringList addresses;
-    for (const QHostAddress &address : info.addresses())
+    for (const QHostAddress &address : QNetworkInterface::allAddresses())
         addresses.append(address.toString());
     return addresses;
 }

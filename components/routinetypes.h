@@ -14,13 +14,6 @@ public:
     using KioskError::KioskError;
 };
 
-// The name resolver could not answer for the machine's own host name.
-class ResolverError : public KioskError
-{
-public:
-    using KioskError::KioskError;
-};
-
 // Local date and time as a TDateTime (no time zone: the value is what the clock shows).
 inline TDateTime toTDateTime(const QDateTime &local)
 {

@@ -18,6 +18,8 @@ public:
     QString SystemSettingsRoot;
     // Where programs started for every user at logon are listed.
     QString SystemAutostartDir = QStringLiteral("/etc/xdg/autostart");
+    // Where pending run-once entries keep their marks (a folder every user may delete in).
+    QString RunOnceFolder = QStringLiteral("/var/lib/orvanta/run-once");
 
     QString RegRead(const QString &Company, const QString &Programname, const QString &Value,
                     bool GlobalKey);
@@ -33,8 +35,10 @@ public:
     QString keyFile(const QString &Company, const QString &Programname, bool GlobalKey) const;
     QString startPageFile() const;
     QString autostartEntry(const QString &AppTitle) const;
+    QString runOnceMark(const QString &AppTitle) const;
 
 private:
     void report(const QString &message) const;
     void writeAutostart(const QString &AppName, const QString &AppTitle, bool Register, bool once);
+    void removeSpentEntries() const;
 };

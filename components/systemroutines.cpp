@@ -12,9 +12,14 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 
+#include <cerrno>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <gnu/libc-version.h>
+#include <memory>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -30,6 +35,7 @@ extern char **environ;
 namespace {
 
 constexpr int kUserNameBuffer = 30; // characters, terminator included
+constexpr int kExitPollMs = 10;     // the wait's poll where there is no pidfd
 
 bool isProgram(const QString &file)
 {
@@ -73,30 +79,64 @@ pid_t spawnQuiet(const QStringList &args)
     return rc == 0 ? pid : -1;
 }
 
-// Sleeps in the event loop until the process ends or the application is asked to end:
-// the process's pidfd becomes readable when it exits, so the wait costs no processor time
-// while handlers keep running. A program still running at the application's end is left
-// to run on.
-void waitForExit(pid_t pid)
+// How the process ended: its wait status, or nothing when the wait ended first because
+// the application is ending (the program is then left to run on).
+struct Ending
 {
-    const int fd = int(syscall(SYS_pidfd_open, pid, 0));
-    if (fd < 0 || !QCoreApplication::instance()) {
-        // No event loop to keep (or a kernel without pidfd): a plain blocking wait.
-        if (fd >= 0)
-            ::close(fd);
-        waitpid(pid, nullptr, 0);
-        return;
+    bool known = false;
+    int status = 0;
+};
+
+// Reaps the process when it has ended; true when it has.
+bool reaped(pid_t pid, Ending &ending)
+{
+    int status = 0;
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid)
+        ending = {true, status};
+    return got == pid || (got < 0 && errno != EINTR);
+}
+
+// Sleeps in the event loop until the process ends or the application is asked to end, so
+// that input, painting and timers keep being handled and an end request ends the wait.
+// The process's pidfd becomes readable when it exits; on a kernel without pidfd (before
+// 5.3), or when usePidfd is off, a timer asks every few milliseconds instead. Either way
+// the wait costs next to no processor time.
+Ending waitForExit(pid_t pid, bool usePidfd)
+{
+    Ending ending;
+    if (!QCoreApplication::instance()) {
+        // No event loop to keep: nothing is pending, a plain blocking wait will do.
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return {true, status};
     }
+    const int fd = usePidfd ? int(::syscall(SYS_pidfd_open, pid, 0)) : -1;
     {
         QEventLoop loop;
-        QSocketNotifier notifier(fd, QSocketNotifier::Read);
-        QObject::connect(&notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop,
                          &QEventLoop::quit);
-        loop.exec();
+        std::unique_ptr<QSocketNotifier> notifier;
+        QTimer poll;
+        const auto check = [&] {
+            if (reaped(pid, ending))
+                loop.quit();
+        };
+        if (fd >= 0) {
+            notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, &loop, check);
+        } else {
+            QObject::connect(&poll, &QTimer::timeout, &loop, check);
+            poll.start(kExitPollMs);
+        }
+        // A process that ended before the loop started ends the wait at once.
+        if (!reaped(pid, ending))
+            loop.exec();
     }
-    ::close(fd);
-    waitpid(pid, nullptr, WNOHANG);
+    if (fd >= 0)
+        ::close(fd);
+    return ending;
 }
 
 // The folder that a drive letter stands for; empty for a letter that names nothing.
@@ -114,20 +154,28 @@ bool statVolume(const QString &root, struct statvfs &info)
 
 // An executable (a path, or a name found on PATH) is started with ParamString split into
 // arguments as a shell would; any other existing file or a URL is handed to DocumentOpener
-// (xdg-open), its default action. Anything else cannot be started.
+// (xdg-open), its default action. Anything else cannot be started. The opener's exit code
+// says whether an application took the document (xdg-open: 3 no tool, 4 the action
+// failed): when it did not, the shell refused, and the result is False. A program's own
+// exit code is its business.
 bool SystemRoutines::ExecAndWait(const QString &ExecuteFile, const QString &ParamString)
 {
     QStringList args;
-    if (isProgram(ExecuteFile))
+    bool opener = false;
+    if (isProgram(ExecuteFile)) {
         args = QStringList{ExecuteFile} + QProcess::splitCommand(ParamString);
-    else if (isDocument(ExecuteFile))
+    } else if (isDocument(ExecuteFile)) {
         args = QStringList{DocumentOpener, ExecuteFile};
-    else
+        opener = true;
+    } else {
         return false;
+    }
     const pid_t pid = spawnQuiet(args);
     if (pid <= 0)
         return false;
-    waitForExit(pid);
+    const Ending ending = waitForExit(pid, WaitWithPidfd);
+    if (opener && ending.known)
+        return WIFEXITED(ending.status) && WEXITSTATUS(ending.status) == 0;
     return true;
 }
 
@@ -172,11 +220,22 @@ bool SystemRoutines::MapNetWorkDrive(const QString &MapChar, const QString &MapP
     return true;
 }
 
-// 0: where the operating system's own files live (/usr); any other value: the folder of
-// the shared system libraries (/usr/lib), as the system directory holds the system's DLLs.
+// 0: where the operating system's own programs and files live, /usr. Any other value: the
+// folder of the system's shared libraries, as the system directory holds the system's
+// DLLs: the one the C library this program runs with came from, which is where each
+// distribution keeps them (/usr/lib/x86_64-linux-gnu on Debian, /usr/lib64 on Fedora).
 QString SystemRoutines::WinDir(qint32 optWin)
 {
-    return optWin == 0 ? QStringLiteral("/usr") : QStringLiteral("/usr/lib");
+    if (optWin == 0)
+        return QStringLiteral("/usr");
+    Dl_info library{};
+    if (::dladdr(reinterpret_cast<void *>(&::gnu_get_libc_version), &library) != 0 &&
+        library.dli_fname) {
+        const QString folder = QFileInfo(QFile::decodeName(library.dli_fname)).canonicalPath();
+        if (!folder.isEmpty())
+            return folder;
+    }
+    return QStringLiteral("/usr/lib");
 }
 
 // The build embeds the project's version in the program.

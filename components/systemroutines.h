@@ -12,6 +12,9 @@ class SystemRoutines
 public:
     // The program that opens documents and URLs in their default application.
     QString DocumentOpener = QStringLiteral("xdg-open");
+    // ExecAndWait waits on the process's pidfd; off, a timer polls instead, as it does on
+    // kernels that have no pidfd.
+    bool WaitWithPidfd = true;
     QHash<QChar, QString> DriveRoots{{QChar(u'C'), QStringLiteral("/")}};
 
     bool ExecAndWait(const QString &ExecuteFile, const QString &ParamString);

@@ -14,6 +14,7 @@ ORVANTA_PACKAGES=(
     zlib1g-dev fonts-urw-base35
     xvfb x11vnc xauth openbox xdotool
     imagemagick librsvg2-bin time
+    iproute2 util-linux
     clang libclang-rt-14-dev
 )
 

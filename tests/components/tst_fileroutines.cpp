@@ -1,11 +1,20 @@
 #include "components/fileroutines.h"
 
+#include "childrun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +57,44 @@ void setAccessTime(const QString &path, const QDateTime &when)
         qFatal("cannot set the access time of %s", qPrintable(path));
 }
 
+// Runs a call on a named pipe that nobody writes and tells whether it blocked. A call that
+// is still inside after two seconds is released by a writer that opens and closes the
+// pipe (so that a blocking implementation fails the test rather than hanging it).
+template <typename Call> bool blocksOnPipe(const QString &fifo, Call call)
+{
+    std::atomic<bool> done{false};
+    std::atomic<bool> blocked{false};
+    std::thread watchdog([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!done && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done) {
+            blocked = true;
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    call();
+    done = true;
+    watchdog.join();
+    return blocked;
+}
+
+QString makeFifo(const QString &path)
+{
+    if (::mkfifo(QFile::encodeName(path).constData(), 0600) != 0)
+        qFatal("cannot make the named pipe %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
 } // namespace
 
 class FileRoutinesTest : public QObject
@@ -75,9 +122,13 @@ private slots:
     void filesEqualRaisesForMissingFile();
     void fileCopy();
     void fileCopyFailures();
+    void fileCopyOntoItself_data();
+    void fileCopyOntoItself();
+    void namedPipesDoNotBlock();
     void dirSize();
     void dirSizeBeyondTwoGiB();
     void tempFile();
+    void tempFileInAPrivateFolder();
     void lastAccessTime_data();
     void lastAccessTime();
     void lastAccessTimeOutsideDosRange_data();
@@ -112,18 +163,36 @@ void FileRoutinesTest::fileIsAscii()
     QCOMPARE(FileRoutines::FileIsAscii(writeFile(path("ascii.dat"), bytes)), text);
 }
 
-// A file that may be read but not written is still judged by its content. /proc files
-// such as this sysctl refuse writing even to root, which a permission bit alone does not.
+// A file that may be read but not written is still judged by its content. Root may write
+// to any file whatever its permission bits, so the read-only file is judged by the user
+// nobody; /proc files such as this sysctl refuse writing even to root.
 void FileRoutinesTest::fileIsAsciiOpensReadOnly()
 {
-    const QString readOnly = writeFile(path("readonly.txt"), "plain text\n");
-    QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    QVERIFY(FileRoutines::FileIsAscii(readOnly));
+    if (childrun::isChild()) {
+        const QString readOnly = qEnvironmentVariable("ORVANTA_TEST_FILE");
+        QFile probe(readOnly);
+        QVERIFY2(!probe.open(QIODevice::ReadWrite), "the file must refuse writing");
+        QVERIFY(probe.open(QIODevice::ReadOnly));
+        QVERIFY(FileRoutines::FileIsAscii(readOnly));
+        return;
+    }
     QFile proc(QStringLiteral("/proc/sys/kernel/osrelease"));
-    if (!proc.exists())
-        QSKIP("no /proc/sys/kernel/osrelease on this system");
-    QVERIFY(!proc.open(QIODevice::ReadWrite));
-    QVERIFY(FileRoutines::FileIsAscii(proc.fileName()));
+    if (proc.exists()) {
+        QVERIFY(!proc.open(QIODevice::ReadWrite));
+        QVERIFY(FileRoutines::FileIsAscii(proc.fileName()));
+    }
+    if (!childrun::isRoot())
+        QSKIP("the read-only file is judged by the user nobody, which needs root to switch to");
+    const QString readOnly = writeFile(path("readonly.txt"), "plain text\n");
+    QVERIFY(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+                                                QFileDevice::ReadOther));
+    QVERIFY(QFile::setPermissions(tmp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ExeOther |
+                                                  QFileDevice::ReadOther));
+    const childrun::Outcome child =
+        childrun::rerun(QStringLiteral("fileIsAsciiOpensReadOnly"), childrun::asNobody(),
+                        {QStringLiteral("ORVANTA_TEST_FILE=") + readOnly});
+    QVERIFY2(child.passed(), qPrintable(child.output));
 }
 
 void FileRoutinesTest::fileIsAsciiWithoutAFile()
@@ -253,6 +322,61 @@ void FileRoutinesTest::fileCopyFailures()
                              FileRoutines::libFileCopy(source, path("no/such/folder/t.bin")));
 }
 
+void FileRoutinesTest::fileCopyOntoItself_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("the same name") << "source.txt";
+    QTest::newRow("another spelling") << "./sub/../source.txt";
+    QTest::newRow("a hard link") << "hard.txt";
+    QTest::newRow("a symbolic link") << "soft.txt";
+}
+
+// The copy never empties its own source, whatever name the target goes by.
+void FileRoutinesTest::fileCopyOntoItself()
+{
+    QFETCH(QString, target);
+    QTemporaryDir folder;
+    const QByteArray content(100000, 'k');
+    const QString source = writeFile(folder.filePath("source.txt"), content);
+    QVERIFY(QDir().mkpath(folder.filePath("sub")));
+    QCOMPARE(::link(QFile::encodeName(source).constData(),
+                    QFile::encodeName(folder.filePath("hard.txt")).constData()),
+             0);
+    QVERIFY(QFile::link(source, folder.filePath("soft.txt")));
+    QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::libFileCopy(source, folder.filePath(target)));
+    QCOMPARE(readAll(source), content);
+    // The other way round too: the link as source, the file as target.
+    QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::libFileCopy(folder.filePath(target), source));
+    QCOMPARE(readAll(source), content);
+}
+
+// A named pipe that nobody writes is refused at once, each routine within its own results;
+// so is a device, which would never end.
+void FileRoutinesTest::namedPipesDoNotBlock()
+{
+    const QString fifo = makeFifo(path("pipe"));
+    const QString file = writeFile(path("plain.txt"), "plain");
+    QVERIFY(!blocksOnPipe(fifo, [&] { QCOMPARE(FileRoutines::CalcCRC32(fifo), 0u); }));
+    QVERIFY(!blocksOnPipe(
+        fifo, [&] { QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::GetCheckSum(fifo)); }));
+    QVERIFY(!blocksOnPipe(fifo, [&] {
+        QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::Are2FilesEqual(file, fifo));
+    }));
+    QVERIFY(!blocksOnPipe(fifo, [&] {
+        QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::libFileCopy(fifo, path("copy.txt")));
+    }));
+    QVERIFY(!QFileInfo::exists(path("copy.txt")));
+    QVERIFY(!blocksOnPipe(
+        fifo, [&] { QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::libFileCopy(file, fifo)); }));
+    QVERIFY(!blocksOnPipe(fifo, [&] { QVERIFY(!FileRoutines::FileIsAscii(fifo)); }));
+    QCOMPARE(readAll(file), QByteArray("plain"));
+
+    QCOMPARE(FileRoutines::CalcCRC32(QStringLiteral("/dev/zero")), 0u);
+    QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::GetCheckSum(QStringLiteral("/dev/zero")));
+    QVERIFY_THROWS_EXCEPTION(FileError,
+                             FileRoutines::Are2FilesEqual(file, QStringLiteral("/dev/zero")));
+}
+
 void FileRoutinesTest::dirSize()
 {
     const QString root = path("tree");
@@ -267,6 +391,9 @@ void FileRoutinesTest::dirSize()
 
     QCOMPARE(FileRoutines::GetDirSize(root, false), 30);
     QCOMPARE(FileRoutines::GetDirSize(root + "/", false), 30);
+    // A name from CheckBS ends in a backslash.
+    QCOMPARE(FileRoutines::GetDirSize(root + "\\", false), 30);
+    QCOMPARE(FileRoutines::GetDirSize(root + "/sub\\", true), 310);
     QCOMPARE(FileRoutines::GetDirSize(root, true), 30 + 300 + 4 + 6);
     QCOMPARE(FileRoutines::GetDirSize(root + "/sub", true), 310);
     QCOMPARE(FileRoutines::GetDirSize(path("missing"), true), 0);
@@ -288,11 +415,14 @@ void FileRoutinesTest::dirSizeBeyondTwoGiB()
 
 void FileRoutinesTest::tempFile()
 {
+    const QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     const QString first = FileRoutines::GetTempFile(QStringLiteral(".txt"));
     const QString second = FileRoutines::GetTempFile(QStringLiteral(".txt"));
+    qunsetenv("XDG_RUNTIME_DIR");
     for (const QString &name : {first, second}) {
         const QFileInfo info(name);
-        QCOMPARE(info.absolutePath(), QFileInfo(QDir::tempPath()).absoluteFilePath());
+        QCOMPARE(info.absolutePath(), runtime.path());
         QVERIFY2(QRegularExpression(QStringLiteral("^~[0-9A-F]{1,4}\\.txt$"))
                      .match(info.fileName())
                      .hasMatch(),
@@ -303,8 +433,43 @@ void FileRoutinesTest::tempFile()
         QCOMPARE(QFileInfo(reserved).size(), 0);
     }
     QVERIFY(first != second);
-    QFile::remove(first.chopped(4) + QStringLiteral(".tmp"));
-    QFile::remove(second.chopped(4) + QStringLiteral(".tmp"));
+}
+
+// Without a fit runtime folder the names come from a folder of our own in the shared
+// temporary folder, closed to others; one that someone else could have planted is not used.
+void FileRoutinesTest::tempFileInAPrivateFolder()
+{
+    const QTemporaryDir shared;
+    const QTemporaryDir openRuntime;
+    QVERIFY(QFile::setPermissions(openRuntime.path(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                      QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                      QFileDevice::ExeOther));
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(shared.path()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(openRuntime.path()));
+    const QString own = shared.filePath(QStringLiteral("orvanta-%1").arg(::geteuid()));
+
+    const QString name = FileRoutines::GetTempFile(QStringLiteral(".log"));
+    QCOMPARE(QFileInfo(name).absolutePath(), own);
+    struct stat st;
+    QCOMPARE(::lstat(QFile::encodeName(own).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, 0700u);
+
+    // A folder of that name that others may write to, or a link, is passed over.
+    QVERIFY(QDir(own).removeRecursively());
+    QCOMPARE(::mkdir(QFile::encodeName(own).constData(), 0777), 0);
+    QCOMPARE(::chmod(QFile::encodeName(own).constData(), 0777), 0);
+    QCOMPARE(FileRoutines::GetTempFile(QStringLiteral(".log")), QString());
+    QVERIFY(QDir(own).removeRecursively());
+    QVERIFY(QFile::link(openRuntime.path(), own));
+    QCOMPARE(FileRoutines::GetTempFile(QStringLiteral(".log")), QString());
+    QVERIFY(QDir(openRuntime.path()).isEmpty());
+
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", oldTmp);
+    if (oldTmp.isEmpty())
+        qunsetenv("TMPDIR");
 }
 
 void FileRoutinesTest::lastAccessTime_data()
@@ -357,6 +522,14 @@ void FileRoutinesTest::lastAccessTimeWildcardsAndNoMatch()
     QCOMPARE(FileRoutines::GetFileLastAccessTime(folder + "/*.log"), year2000);
     QCOMPARE(FileRoutines::GetFileLastAccessTime(folder + "/?.log"), year2000);
     QCOMPARE(FileRoutines::GetFileLastAccessTime(folder + "/[x].txt"), 38353.0);
+
+    // "*.*" and "name.*" match names without an extension too.
+    const QString plain = path("plain");
+    setAccessTime(writeFile(plain + "/README", "r"), QDateTime(QDate(2000, 1, 1), QTime(12, 0)));
+    QCOMPARE(FileRoutines::GetFileLastAccessTime(plain + "/*.*"), year2000);
+    QCOMPARE(FileRoutines::GetFileLastAccessTime(plain + "/READ*.*"), year2000);
+    QCOMPARE(FileRoutines::GetFileLastAccessTime(plain + "/README.*"), year2000);
+    QCOMPARE(FileRoutines::GetFileLastAccessTime(folder + "/b.*"), 40179.5);
 
     const QDateTime now = QDateTime::currentDateTime();
     const double serialNow =

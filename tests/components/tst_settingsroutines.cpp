@@ -2,6 +2,8 @@
 
 #include "components/routinetypes.h"
 
+#include "childrun.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,18 +22,30 @@ void writeText(const QString &path, const QByteArray &text)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-// Runs an autostart entry's command as a session would: the Exec value with its string
-// escapes undone and %% as a plain percent sign. Its quoting is the shell's double quoting.
-int runEntry(const QString &entry)
+QByteArray readAll(const QString &path)
 {
-    QFile file(entry);
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    QString exec;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        if (line.startsWith(QStringLiteral("Exec=")))
-            exec = line.mid(5);
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// The value of a key of an autostart entry, as written (escapes left in).
+QString entryKey(const QString &entry, const QString &key)
+{
+    for (const QString &line : QString::fromUtf8(readAll(entry)).split(u'\n')) {
+        if (line.startsWith(key + u'='))
+            return line.mid(key.size() + 1);
     }
+    return QString();
+}
+
+// Runs an autostart entry's command as a session would, by the user that `wrapper` makes
+// (none: this one): the Exec value with its string escapes undone and %% as a plain
+// percent sign. Its quoting is the shell's double quoting.
+int runEntry(const QString &entry, const QStringList &wrapper = {})
+{
+    const QString exec = entryKey(entry, QStringLiteral("Exec"));
+    if (exec.isEmpty())
+        return -1;
     QString command;
     for (qsizetype i = 0; i < exec.size(); ++i) {
         if (exec.at(i) == u'\\' && i + 1 < exec.size()) {
@@ -44,9 +58,11 @@ int runEntry(const QString &entry)
             command += exec.at(i);
         }
     }
+    QStringList args = wrapper;
+    args << QStringLiteral("/bin/sh") << QStringLiteral("-c") << command;
     // A command that never ends fails the test here, not at the suite's time limit.
     QProcess shell;
-    shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command});
+    shell.start(args.takeFirst(), args);
     if (!shell.waitForFinished(10000)) {
         shell.kill();
         shell.waitForFinished(1000);
@@ -54,6 +70,8 @@ int runEntry(const QString &entry)
     }
     return shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
 }
+
+const QString kReadFailed = QStringLiteral("Failed reading from registry");
 
 } // namespace
 
@@ -72,11 +90,19 @@ private slots:
     void registryRoundTrip();
     void readOfMissingValueCreatesKey();
     void nonTextValueShowsReadFailure();
+    void handEditedFileReads_data();
+    void handEditedFileReads();
+    void writeKeepsEveryOtherLine_data();
+    void writeKeepsEveryOtherLine();
+    void filesOfQSettings_data();
+    void filesOfQSettings();
     void unwritableStoreShowsWriteFailure();
     void namesStayInsideTheSettingsFolder();
     void defaultRootsFollowQSettings();
     void autostartEntryRunsItsCommand();
     void autostartOnceEntryRemovesItself();
+    void autostartOnceRunsForTheNextUserOnly();
+    void autostartLeavesOtherEntriesAlone();
     void autostartNeedsItsFolder();
     void autostartFailedWriteRaises();
     void startPage();
@@ -90,6 +116,7 @@ void SettingsRoutinesTest::init()
     routines.UserSettingsRoot = tmp->filePath(QStringLiteral("user"));
     routines.SystemSettingsRoot = tmp->filePath(QStringLiteral("system"));
     routines.SystemAutostartDir = tmp->filePath(QStringLiteral("autostart"));
+    routines.RunOnceFolder = tmp->filePath(QStringLiteral("run-once"));
     QDir().mkpath(routines.SystemAutostartDir);
     messages.clear();
     routines.ShowMessage = [this](const QString &text) { messages << text; };
@@ -143,6 +170,148 @@ void SettingsRoutinesTest::nonTextValueShowsReadFailure()
     QCOMPARE(messages, QStringList(2, QStringLiteral("Failed reading from registry")));
     QCOMPARE(routines.RegRead("Acme", "Edited", "plain", false), QStringLiteral("ok"));
     QCOMPARE(messages.size(), 2);
+}
+
+void SettingsRoutinesTest::handEditedFileReads_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("# comment first")
+        << QByteArray("# Range tool\n[General]\nName=value\n") << "value";
+    QTest::newRow("commented-out value")
+        << QByteArray("[General]\n# Name=commented\nName=value\n") << "value";
+    QTest::newRow("; comment, blank, no section") << QByteArray("; c\n\nName=value\n") << "value";
+    QTest::newRow("odd lines") << QByteArray("[General]\nName=value\nfoo\n[broken\nx=1\n")
+                               << "value";
+    QTest::newRow("lower-case section") << QByteArray("[general]\nName=value\n") << "value";
+    QTest::newRow("byte order mark, CRLF")
+        << QByteArray("\xEF\xBB\xBF[General]\r\nName=value\r\n") << "value";
+    QTest::newRow("blanks and inline comment")
+        << QByteArray("[General]\n  Name  =  spaced value  ; why\n") << "spaced value";
+    QTest::newRow("the last of a repeated key")
+        << QByteArray("[General]\nName=first\n[Other]\nName=other\n[General]\nName=last\n")
+        << "last";
+    QTest::newRow("quoted") << QByteArray("[General]\nName=\"quoted ; kept\"\n") << "quoted ; kept";
+    QTest::newRow("UTF-8 by hand") << QByteArray("[General]\nName=Gr\xC3\xBC\xC3\x9F"
+                                                 "e\n")
+                                   << QStringLiteral("Grüße");
+    QTest::newRow("a backslash typed by hand")
+        << QByteArray("[General]\nName=C:\\Range\\data\n") << "C:\\Range\\data";
+    QTest::newRow("only a comment") << QByteArray("[General]\n# Name\n") << "";
+    QTest::newRow("in another section") << QByteArray("[Other]\nName=elsewhere\n") << "";
+}
+
+// A file that someone edited reads as it says, without a message.
+void SettingsRoutinesTest::handEditedFileReads()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, value);
+    writeText(routines.UserSettingsRoot + "/Acme/Edited.ini", file);
+    QCOMPARE(routines.RegRead("Acme", "Edited", "Name", false), value);
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join(u'|')));
+    QCOMPARE(readAll(routines.UserSettingsRoot + "/Acme/Edited.ini"), file);
+}
+
+void SettingsRoutinesTest::writeKeepsEveryOtherLine_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("comments survive")
+        << QByteArray("# Range tool\n[General]\n; by hand\nName=old\n\nOther=1\n") << "Name"
+        << "new" << QByteArray("# Range tool\n[General]\n; by hand\nName=new\n\nOther=1\n");
+    QTest::newRow("new value after the last of its section")
+        << QByteArray("[General]\nA=1\n# end of general\n\n[Printer]\nB=2\n") << "C"
+        << "3" << QByteArray("[General]\nA=1\nC=3\n# end of general\n\n[Printer]\nB=2\n");
+    QTest::newRow("values before any section") << QByteArray("# plain\nA=1\n") << "C"
+                                               << "3" << QByteArray("# plain\nA=1\nC=3\n");
+    QTest::newRow("no general section yet")
+        << QByteArray("# comment\n[Printer]\nB=2") << "C"
+        << "3" << QByteArray("# comment\n[Printer]\nB=2\n\n[General]\nC=3\n");
+    QTest::newRow("CRLF kept") << QByteArray("[General]\r\nName=old\r\n# x\r\n") << "Add"
+                               << "v" << QByteArray("[General]\r\nName=old\r\nAdd=v\r\n# x\r\n");
+    QTest::newRow("spacing and inline comment")
+        << QByteArray("[General]\nName = old ; why\n") << "Name"
+        << "new" << QByteArray("[General]\nName = new ; why\n");
+    QTest::newRow("odd lines stay")
+        << QByteArray("[General]\nno setting here\nName=old\n[broken\n") << "Name"
+        << "new" << QByteArray("[General]\nno setting here\nName=new\n[broken\n");
+    QTest::newRow("empty file") << QByteArray() << "Name"
+                                << "new" << QByteArray("[General]\nName=new\n");
+    QTest::newRow("a value that needs quotes")
+        << QByteArray("[General]\nName=old\n") << "Name"
+        << "a, b" << QByteArray("[General]\nName=\"a, b\"\n");
+}
+
+// A write changes the one line of its value, or adds one, and reports nothing.
+void SettingsRoutinesTest::writeKeepsEveryOtherLine()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, after);
+    const QString path = routines.UserSettingsRoot + "/Acme/Edited.ini";
+    writeText(path, before);
+    routines.RegWrite("Acme", "Edited", name, value, false);
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join(u'|')));
+    QCOMPARE(readAll(path), after);
+    QCOMPARE(routines.RegRead("Acme", "Edited", name, false), value);
+}
+
+void SettingsRoutinesTest::filesOfQSettings_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("backslashes") << "Path"
+                                 << "C:\\Range\\data";
+    QTest::newRow("commas") << "List"
+                            << "a, b,c";
+    QTest::newRow("unnamed") << ""
+                             << "default";
+    QTest::newRow("blank in name, unicode") << "Greeting text" << QStringLiteral("Grüße ⛳ ");
+    QTest::newRow("empty") << "Empty"
+                           << "";
+    QTest::newRow("leading @") << "At"
+                               << "@home";
+    QTest::newRow("looks typed") << "Typed"
+                                 << "@ByteArray(x)";
+    QTest::newRow("controls") << "Controls"
+                              << QString::fromLatin1("a\x01"
+                                                     "b\tc\n0\r\x1f"
+                                                     "f\x7f");
+    QTest::newRow("nul") << "Nul" << QString(QChar(0)) + u'1';
+    QTest::newRow("quotes, ; and =") << "Quotes"
+                                     << "say \"hi\"; a=b";
+    QTest::newRow("outside the basic plane") << "Wide" << QStringLiteral("\U0001D11E clef");
+    QTest::newRow("unicode name") << QStringLiteral("Ünï") << "k";
+    QTest::newRow("group in name") << "group/name"
+                                   << "nested";
+    QTest::newRow("blanks at both ends") << "Padded"
+                                         << "  both  ";
+}
+
+// Files that QSettings wrote before read back, and QSettings reads what is written now.
+void SettingsRoutinesTest::filesOfQSettings()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, value);
+    const QString key = name.isEmpty() ? QStringLiteral("(Default)") : name;
+    const QString written = routines.keyFile("Acme", "ByQt", false);
+    QVERIFY(QDir().mkpath(QFileInfo(written).absolutePath()));
+    {
+        QSettings qt(written, QSettings::IniFormat);
+        qt.setValue(QStringLiteral("Before"), QStringLiteral("x"));
+        qt.setValue(key, value);
+        qt.setValue(QStringLiteral("zzz/After"), QStringLiteral("y"));
+    }
+    QCOMPARE(routines.RegRead("Acme", "ByQt", name, false), value);
+
+    routines.RegWrite("Acme", "ByUs", name, value, false);
+    const QSettings qt(routines.keyFile("Acme", "ByUs", false), QSettings::IniFormat);
+    QCOMPARE(qt.status(), QSettings::NoError);
+    QCOMPARE(qt.value(key), QVariant(value));
+    QVERIFY2(messages.isEmpty(), qPrintable(messages.join(u'|')));
 }
 
 // A settings folder below a plain file can be neither created nor written.
@@ -205,6 +374,63 @@ void SettingsRoutinesTest::autostartOnceEntryRemovesItself()
     QCOMPARE(runEntry(entry), 0);
     QVERIFY(QFileInfo::exists(marker));
     QVERIFY(!QFileInfo::exists(entry));
+}
+
+// The entry runs once, for whoever logs in next: here the user nobody, who may neither
+// write nor delete in the system's autostart folder. Later sessions skip it (its TryExec
+// is gone), and the next write of an autostart entry by someone who may removes it.
+void SettingsRoutinesTest::autostartOnceRunsForTheNextUserOnly()
+{
+    if (!childrun::isRoot())
+        QSKIP("the entry runs as the user nobody, which needs root to switch to");
+    QVERIFY(QFile::setPermissions(tmp->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                   QFileDevice::ExeOther));
+    const QString out = tmp->filePath("out");
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY(QFile::setPermissions(out, QFileDevice::ReadOther | QFileDevice::WriteOther |
+                                           QFileDevice::ExeOther | QFileDevice::ReadOwner |
+                                           QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    const QString ran = out + "/ran";
+    routines.SetAutoStartOnce("id -un >> '" + ran + "'", "Range Once", true);
+    const QString entry = routines.SystemAutostartDir + "/Range Once.desktop";
+    const QString mark = entryKey(entry, QStringLiteral("TryExec"));
+    QVERIFY(QFileInfo(mark).isExecutable());
+
+    QCOMPARE(runEntry(entry, childrun::asNobody()), 0);
+    QCOMPARE(readAll(ran), QByteArray("nobody\n"));
+    QVERIFY(!QFileInfo::exists(mark));
+    QVERIFY(QFileInfo::exists(entry)); // nobody may not delete it
+    QCOMPARE(runEntry(entry, childrun::asNobody()), 0);
+    QCOMPARE(runEntry(entry), 0);
+    QCOMPARE(readAll(ran), QByteArray("nobody\n"));
+
+    routines.SetAutoStart("true", "Range Other", true);
+    QVERIFY(!QFileInfo::exists(entry));
+    QVERIFY(QFileInfo::exists(routines.SystemAutostartDir + "/Range Other.desktop"));
+}
+
+// Entries of packages or of the administrator are neither deleted nor overwritten.
+void SettingsRoutinesTest::autostartLeavesOtherEntriesAlone()
+{
+    const QByteArray package = "[Desktop Entry]\nType=Application\nName=User folders update\n"
+                               "Exec=xdg-user-dirs-update\n";
+    const QString entry = routines.SystemAutostartDir + "/xdg-user-dirs.desktop";
+    writeText(entry, package);
+    routines.SetAutoStart("true", "xdg-user-dirs", false);
+    routines.SetAutoStartOnce("true", "xdg-user-dirs", false);
+    QCOMPARE(readAll(entry), package);
+    QVERIFY_THROWS_EXCEPTION(RegistryError, routines.SetAutoStart("true", "xdg-user-dirs", true));
+    QVERIFY_THROWS_EXCEPTION(RegistryError,
+                             routines.SetAutoStartOnce("true", "xdg-user-dirs", true));
+    QCOMPARE(readAll(entry), package);
+    QVERIFY(!QFileInfo::exists(routines.runOnceMark("xdg-user-dirs")));
+
+    routines.SetAutoStart("true", "Ours", true);
+    QCOMPARE(entryKey(routines.SystemAutostartDir + "/Ours.desktop", "X-Orvanta"),
+             QStringLiteral("AutoStart"));
+    routines.SetAutoStart("true", "Ours", false);
+    QVERIFY(!QFileInfo::exists(routines.SystemAutostartDir + "/Ours.desktop"));
 }
 
 void SettingsRoutinesTest::autostartNeedsItsFolder()
