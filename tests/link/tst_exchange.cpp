@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -454,11 +455,67 @@ private slots:
         QCOMPARE(TTcpClient::resolvePort("http"), 80);
         QCOMPARE(TTcpClient::resolvePort("50001"), 50001);
         QVERIFY_THROWS_EXCEPTION(ConversionError, TTcpClient::resolvePort("50001 "));
-        QVERIFY(!TTcpClient::resolveHost(QString()));
-        QVERIFY(!TTcpClient::resolveHost("0.0.0.0"));
-        QVERIFY(!TTcpClient::resolveHost("300.1.1.1"));
-        QCOMPARE(TTcpClient::resolveHost("127.0.0.1"), std::optional(htonl(INADDR_LOOPBACK)));
-        QCOMPARE(TTcpClient::resolveHost("localhost"), std::optional(htonl(INADDR_LOOPBACK)));
+        const QDeadlineTimer bound(2000);
+        QVERIFY(!TTcpClient::resolveHost(QString(), bound));
+        QVERIFY(!TTcpClient::resolveHost("0.0.0.0", bound));
+        QVERIFY(!TTcpClient::resolveHost("300.1.1.1", bound));
+        QCOMPARE(TTcpClient::resolveHost("127.0.0.1", bound),
+                 std::optional(htonl(INADDR_LOOPBACK)));
+        QCOMPARE(TTcpClient::resolveHost("localhost", bound),
+                 std::optional(htonl(INADDR_LOOPBACK)));
+    }
+
+    // A host name whose name servers never answer (three of them, each tried twice for
+    // 5 s): lookup and connect together end within the connect bound, for every exchange.
+    // The test runs itself again under orvanta_silentdns, in namespaces of its own.
+    void hostNameLookupBounded()
+    {
+        if (!qEnvironmentVariableIsSet("ORVANTA_UNDER_SILENTDNS")) {
+            if (::geteuid() != 0)
+                QSKIP("needs root: the resolver is replaced in private namespaces");
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("ORVANTA_UNDER_SILENTDNS"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QStringLiteral(SILENTDNS_PATH),
+                        {QStringLiteral("--silent"), QStringLiteral("3"),
+                         QStringLiteral("--options"), QStringLiteral("timeout:5 attempts:2"),
+                         QStringLiteral("--"), QCoreApplication::applicationFilePath(),
+                         QStringLiteral("hostNameLookupBounded")});
+            QVERIFY(child.waitForFinished(60000));
+            const QByteArray output = child.readAll();
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                     output.constData());
+            QVERIFY2(!output.contains("silentdns: 0 queries"), output.constData());
+            return;
+        }
+
+        Client link;
+        link.remoteserver = QStringLiteral("kiosk-server.orvanta.test");
+        link.remoteport = QStringLiteral("50001");
+        link.connectTimeoutMs = 1500;
+        link.validationWaitMs = link.reportWaitMs = 10000;
+        const std::function<int()> exchanges[] = {
+            [&] { return link.sendinput("900001", "P"); },
+            [&] { return link.sendvendstatus("900001", "P"); },
+            [&] { return link.sendcardvendstatus("12345678", "C", 2); },
+            [&] {
+                link.messagestring = QString(QChar(0)) + QChar(12) + QChar(0) + QChar(4) + "A=1&";
+                return link.sendMessageTo(link.remoteserver, link.remoteport);
+            },
+        };
+        for (const auto &exchange : exchanges) {
+            QElapsedTimer timer;
+            timer.start();
+            QCOMPARE(exchange(), 9);
+            QVERIFY2(timer.elapsed() < 1500 + 1000, qPrintable(QString::number(timer.elapsed())));
+        }
+        // The hosts file still answers while DNS is silent.
+        RawServer server({{replyFrame("RangeOK=1&")}});
+        link.remoteserver = QStringLiteral("localhost");
+        link.remoteport = QString::number(server.port());
+        QCOMPARE(link.sendinput("900001", "P"), 1);
     }
 };
 
