@@ -204,8 +204,7 @@ private slots:
               QStringLiteral("12\t"), QString(QChar(0x7F)), QString(QChar(0xA0)),
               QStringLiteral("Ω")}) {
             const QString reason = wire::unsafeValueReason(unsafe);
-            QVERIFY2(!reason.isEmpty(), qPrintable(unsafe));
-            QVERIFY(!reason.contains(QLatin1Char(' ')));
+            QVERIFY2(reason.startsWith(QStringLiteral("Reference holds ")), qPrintable(unsafe));
         }
     }
 
