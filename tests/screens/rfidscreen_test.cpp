@@ -311,7 +311,7 @@ void RfidScreenTest::linkRefusalShowsAPlainText()
     QCOMPARE(rfidscreen->choices, 0);
     QCOMPARE(IPsend->IPerror, QStringLiteral("Earlier+reason"));
     QVERIFY2(IPsend->linkRefusal.contains(reason), qPrintable(IPsend->linkRefusal));
-    QVERIFY(IPsend->lastEnding.contains(IPsend->linkRefusal));
+    QVERIFY(IPsend->SendStatus->text().contains(IPsend->linkRefusal));
     QCOMPARE(kiosk.requests("ValidateRangeId").size(), 0);
 }
 
