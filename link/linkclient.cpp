@@ -85,7 +85,7 @@ int LinkClient::refuse(const QString &what, const QString &reason)
     // and IPerror keeps what the server last said.
     RangeOK = linkresult::refusedByLink;
     linkRefusal = reason;
-    return end(what, QStringLiteral("refused by the link, ") + reason);
+    return end(what, QStringLiteral("refused by the link: ") + reason);
 }
 
 int LinkClient::refuseBusy(const QString &what)

@@ -319,7 +319,7 @@ private slots:
         w.Button1->click();
         QCOMPARE(w.RangeOK, linkresult::refusedByLink);
         QCOMPARE(w.SendStatus->text(),
-                 QStringLiteral("Send: result -3, refused by the link, Request too long for "
+                 QStringLiteral("Send: result -3, refused by the link: Request too long for "
                                 "its length byte"));
         QCOMPARE(w.IPerror, QStringLiteral("earlier"));
 
