@@ -239,16 +239,14 @@ private slots:
         QTest::addColumn<QList<RawServer::Segment>>("script");
         QTest::addColumn<bool>("hold");   // the server keeps the connection open
         QTest::addColumn<QString>("why"); // what the link test window is told
-        // Whole replies are parsed, which zeroes the numbers and prices first; a reply cut
-        // short is not parsed at all.
 
-        const QByteArray part("\0\x19\0\x04RangeOK=1&Number1=4", 23);
+        const QByteArray part = QByteArray("\0\x19\0\x04", 4) + "RangeOK=1&Number1=4";
         QTest::newRow("closed mid-reply: Number1=4 for 40")
             << QList<RawServer::Segment>{{part}} << false
             << QStringLiteral("closed the connection before its line end");
         QTest::newRow("closed mid-reply: Price1=2 for 20.00")
-            << QList<RawServer::Segment>{{QByteArray("\0\x2a\0\x04RangeOK=1&Number1=30&Price1=2",
-                                                     36)}}
+            << QList<RawServer::Segment>{{QByteArray("\0\x21\0\x04", 4) +
+                                          "RangeOK=1&Number1=30&Price1=2"}}
             << false << QStringLiteral("closed the connection before its line end");
         QTest::newRow("line end not within the bound: Number1=4 for 40")
             << QList<RawServer::Segment>{{part}, {"0&\r\n", 700}} << true
@@ -265,7 +263,7 @@ private slots:
             << QStringLiteral("closed the connection before its line end");
         // A CR as the length byte and an LF after it are no line end.
         QTest::newRow("CR LF inside the header only")
-            << QList<RawServer::Segment>{{QByteArray("\0\r\nRangeOK=1&Number1=4", 22)}} << false
+            << QList<RawServer::Segment>{{QByteArray("\0\r\n", 3) + "RangeOK=1&Number1=4"}} << false
             << QStringLiteral("closed the connection before its line end");
         QTest::newRow("CR without its LF, then closed")
             << QList<RawServer::Segment>{{part + "0&\r"}} << false
@@ -288,6 +286,8 @@ private slots:
         link.validationWaitMs = link.reportWaitMs = 400;
         link.number1 = 77;
         link.Price1 = 7;
+        // A whole reply is parsed, which zeroes the numbers and prices first; a reply cut
+        // short is not parsed at all.
         const bool whole = why == QLatin1String("reply without items");
         QCOMPARE(link.sendinput("900001", "P"), 9);
         QCOMPARE(link.number1, whole ? 0 : 77);
