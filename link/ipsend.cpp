@@ -52,7 +52,8 @@ QString piecesByPosition(const QString &field, QLatin1StringView escape)
 // inherit its style a second time.
 TIPsend::TIPsend(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                          Qt::CustomizeWindowHint),
       Timer1(new QTimer(this))
 {
     // Found by the layout's names: the window by its instance's, set before the layout
@@ -61,6 +62,9 @@ TIPsend::TIPsend(QWidget *parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     setupUi(this);
     setFixedSize(size());
+    // Closing only hides the window (it is never destroyed: the link lives in it), and
+    // the kiosk must run on when it was the last window on the screen.
+    setAttribute(Qt::WA_QuitOnClose, false);
 
     // textChanged fires only when the text really changes, so a tick that writes the
     // same time rebuilds nothing.
@@ -166,4 +170,9 @@ void TIPsend::showReplyLength(int value)
 void TIPsend::showReplyItems(const QStringList &items)
 {
     strlist->setPlainText(items.join(QLatin1Char('\n')));
+}
+
+void TIPsend::showEnding(const QString &text)
+{
+    SendStatus->setText(text);
 }

@@ -13,7 +13,8 @@ class QTimer;
 // The link client and, as its window face, the technicians' link test window. The
 // screens call the exchanges through the global IPsend and read its reply record; a
 // technician composes a validation request here, sends it to a server of choice and
-// reads the parsed reply. The kiosk never shows the window itself (see --link-test).
+// reads the parsed reply. The kiosk never shows the window itself (see --link-test); its
+// close button hides it again, and the kiosk runs on.
 class TIPsend : public QWidget, public LinkClient, public Ui::TIPsend
 {
     Q_OBJECT
@@ -36,7 +37,7 @@ public:
     void TimeChange();
     void Edit1Change();
     // Sends messagestring, whatever last wrote it, to ServerIP and Port; gives up like a
-    // validation when no reply comes (RangeOK 9).
+    // validation when no reply comes (RangeOK 9). SendStatus tells how it ended.
     void Button1Click();
 
     // Rebuilds the preview of a validation request from the fields into messagestring,
@@ -51,4 +52,6 @@ protected:
     // Every reply, whoever started the exchange, shows here.
     void showReplyLength(int value) override;
     void showReplyItems(const QStringList &items) override;
+    // How every exchange ended, whoever started it, shows in SendStatus.
+    void showEnding(const QString &text) override;
 };

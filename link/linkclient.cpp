@@ -4,6 +4,7 @@
 #include "link/replyparser.h"
 #include "link/wireformat.h"
 #include "platform/decimalseparator.h"
+#include "platform/errors.h"
 #include "platform/messagepump.h"
 
 namespace {
@@ -22,7 +23,31 @@ private:
     bool &flag;
 };
 
-constexpr int noReply = 9;
+const QString validation = QStringLiteral("Validation");
+const QString voucherReport = QStringLiteral("Voucher usage report");
+const QString cardReport = QStringLiteral("Card usage report");
+const QString send = QStringLiteral("Send");
+
+QString seconds(int ms)
+{
+    return QString::number(ms / 1000.0) + QStringLiteral(" s");
+}
+
+// The length of the longest request that the reference will need after its validation:
+// the card usage report for a card ("C"), the voucher usage report for a voucher ("P"),
+// the longer of the two for any other range type. Its date and time are as long as the
+// validation's.
+int longestReportLength(const QString &rangeType, const QString &id, const QString &date,
+                        const QString &time)
+{
+    const int voucher = wire::frameLength(wire::usageReportBody(rangeType, id, date, time));
+    const int card = wire::frameLength(wire::cardUsageReportBody(rangeType, id, 3, date, time));
+    if (rangeType == QLatin1String("P"))
+        return voucher;
+    if (rangeType == QLatin1String("C"))
+        return card;
+    return qMax(voucher, card);
+}
 
 } // namespace
 
@@ -54,120 +79,185 @@ void LinkClient::pumpMessages()
     platform::pumpMessages();
 }
 
-int LinkClient::refuse(const QString &reason)
+int LinkClient::refuse(const QString &what, const QString &reason)
 {
-    RangeOK = 0;
-    IPerror = reason;
+    // The reason is the technician's: the customer screens show their own plain refusal,
+    // and IPerror keeps what the server last said.
+    RangeOK = linkresult::refusedByLink;
+    linkRefusal = reason;
+    return end(what, QStringLiteral("refused by the link: ") + reason);
+}
+
+int LinkClient::refuseBusy(const QString &what)
+{
+    // Nothing of the running exchange's record may change; the window says it now and
+    // again when the running exchange has ended.
+    busyNote =
+        what +
+        QStringLiteral(": refused (result %1), another exchange was running").arg(linkresult::busy);
+    lastEnding = busyNote;
+    showEnding(lastEnding);
+    return linkresult::busy;
+}
+
+int LinkClient::end(const QString &what, const QString &why)
+{
+    QString text = what + QStringLiteral(": result ") + QString::number(RangeOK);
+    if (!why.isEmpty())
+        text += QStringLiteral(", ") + why;
+    tell(text);
     return RangeOK;
+}
+
+void LinkClient::tell(const QString &text)
+{
+    lastEnding = text;
+    if (!busyNote.isEmpty() && running) {
+        lastEnding += QLatin1Char('\n') + busyNote;
+        busyNote.clear();
+    }
+    showEnding(lastEnding);
 }
 
 int LinkClient::sendinput(const QString &id, const QString &rangeType)
 {
     if (running)
-        return refusedNested;
+        return refuseBusy(validation);
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
-        return refuse(reason);
-    const QDateTime dateReading = clock();
-    const QDateTime timeReading = clock();
-    const QString date = wire::encodeDate(dateReading.date());
-    const QString time = wire::encodeTime(timeReading.time());
+        return refuse(validation, reason);
+    // One reading: the date and the time of two readings could straddle midnight and send
+    // yesterday's date with 00:00:xx, which both usage reports would repeat.
+    const QDateTime now = clock();
+    const QString date = wire::encodeDate(now.date());
+    const QString time = wire::encodeTime(now.time());
     const QString body = wire::validationBody(rangeType, id, date, time);
     if (const QString reason = wire::frameLengthReason(wire::frameLength(body)); !reason.isEmpty())
-        return refuse(reason);
+        return refuse(validation, reason);
+    // A reference accepted here must fit its usage report too, or its bucket would be
+    // dispensed and never reported.
+    if (!wire::frameLengthReason(longestReportLength(rangeType, id, date, time)).isEmpty())
+        return refuse(validation, QStringLiteral("Reference too long for its usage report"));
     transdate = date;
     transtime = time;
-    return exchange(body, remoteserver, remoteport, validationWaitMs);
+    return exchange(validation, body, validationWaitMs);
 }
 
 int LinkClient::sendvendstatus(const QString &id, const QString &rangeType)
 {
     if (running)
-        return refusedNested;
+        return refuseBusy(voucherReport);
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
-        return refuse(reason);
+        return refuse(voucherReport, reason);
     const QString body = wire::usageReportBody(rangeType, id, transdate, transtime);
     if (const QString reason = wire::frameLengthReason(wire::frameLength(body)); !reason.isEmpty())
-        return refuse(reason);
-    return exchange(body, remoteserver, remoteport, reportWaitMs);
+        return refuse(voucherReport, reason);
+    return exchange(voucherReport, body, reportWaitMs);
 }
 
 int LinkClient::sendcardvendstatus(const QString &id, const QString &rangeType, int issueGroup)
 {
     if (running)
-        return refusedNested;
+        return refuseBusy(cardReport);
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
-        return refuse(reason);
+        return refuse(cardReport, reason);
     const QString body = wire::cardUsageReportBody(rangeType, id, issueGroup, transdate, transtime);
     if (const QString reason = wire::frameLengthReason(wire::frameLength(body)); !reason.isEmpty())
-        return refuse(reason);
-    return exchange(body, remoteserver, remoteport, reportWaitMs);
+        return refuse(cardReport, reason);
+    return exchange(cardReport, body, reportWaitMs);
 }
 
 int LinkClient::sendMessageTo(const QString &host, const QString &port)
 {
     if (running)
-        return refusedNested;
+        return refuseBusy(send);
     // The technician's frame goes out as composed; only a length the byte cannot carry
     // is refused.
     if (messagestring.size() > 1) {
         if (const QString reason = wire::frameLengthReason(messagestring.at(1).unicode());
             !reason.isEmpty())
-            return refuse(reason);
+            return refuse(send, reason);
     }
-    return run(host, port, validationWaitMs);
+    return run(send, host, port, validationWaitMs);
 }
 
-int LinkClient::exchange(const QString &body, const QString &host, const QString &port, int waitMs)
+int LinkClient::exchange(const QString &what, const QString &body, int waitMs)
 {
     intmessagelength = qint16(wire::frameLength(body));
     messagestring = wire::frameText(body);
-    return run(host, port, waitMs);
+    return run(what, remoteserver, remoteport, waitMs);
 }
 
-int LinkClient::run(const QString &host, const QString &port, int waitMs)
+int LinkClient::run(const QString &what, const QString &host, const QString &port, int waitMs)
 {
     RunningFlag flag(running);
-    ClientSocket1.setRemotePort(port);
-    ClientSocket1.setRemoteHost(host);
-    ClientSocket1.connectTimeoutMs = connectTimeoutMs;
-    ClientSocket1.activate();
+    linkRefusal.clear();
+    try {
+        ClientSocket1.setRemotePort(port);
+        ClientSocket1.setRemoteHost(host);
+        ClientSocket1.connectTimeoutMs = connectTimeoutMs;
+        ClientSocket1.activate();
+        return receiveReply(what, waitMs);
+    } catch (const KioskError &error) {
+        // The error goes on to the caller and the error box; the window says where the
+        // exchange ended.
+        tell(what + QStringLiteral(": ended by the error \"") + error.message() + QLatin1Char('"'));
+        throw;
+    }
+}
+
+int LinkClient::receiveReply(const QString &what, int waitMs)
+{
     // Nothing may run between building the frame and sending it: the test window's
     // preview rewrites messagestring at every pump.
+    const bool connected = ClientSocket1.isConnected();
     const QByteArray frame = wire::encodeFrame(messagestring);
     if (ClientSocket1.sendln(frame))
         ClientSocket1Send(frame);
-    RangeOK = -1;
+    RangeOK = linkresult::underWay;
     const QDeadlineTimer deadline(waitMs);
     if (!ClientSocket1.waitForData(deadline)) {
-        RangeOK = noReply;
+        RangeOK = linkresult::noReply;
         ClientSocket1.disconnect();
-        return RangeOK;
+        if (!connected)
+            return end(what, QStringLiteral("no connection to the server"));
+        if (deadline.hasExpired())
+            return end(what, QStringLiteral("no reply within ") + seconds(waitMs));
+        return end(what, QStringLiteral("the server closed the connection without a reply"));
     }
     bool late = false;
     const QByteArray reply =
         ClientSocket1.receiveln(deadline, wire::maxReplyBytes, wire::headerBytes, &late);
     ClientSocket1.disconnect();
-    if (late) {
-        // The rest of the reply did not come within the bound. Read in part it would give
-        // wrong figures (a ball count cut short, prices missing): it is lost as a whole,
-        // like a reply that comes late.
-        RangeOK = noReply;
-        return RangeOK;
+    // A reply is whole when its CR LF has come. Read in part it would give wrong figures
+    // (a ball count of 4 for 40, a price of 2 for 20.00): it is lost as a whole.
+    if (!wire::isWholeReply(reply)) {
+        RangeOK = linkresult::noReply;
+        const QString cut = late ? QStringLiteral("no line end within ") + seconds(waitMs)
+                            : reply.size() >= wire::maxReplyBytes
+                                ? QStringLiteral("longer than %1 bytes").arg(wire::maxReplyBytes)
+                                : QStringLiteral("the server closed the connection before its "
+                                                 "line end");
+        return end(what, QStringLiteral("reply lost (") + cut + QLatin1Char(')'));
     }
-    ClientSocket1Receive(reply);
-    // A reply that sets no result code (an empty first value and no RangeOK item, garbage
-    // among them) says neither yes nor no, and -1 would claim the exchange still runs: the
-    // screens treat it as a link failure, not as a refusal with an earlier reply's reason.
-    if (RangeOK == -1)
-        RangeOK = noReply;
-    return RangeOK;
+    // An empty reply says neither yes nor no, and neither does one that sets no result
+    // code (an empty first value and no RangeOK item): -1 would claim the exchange still
+    // runs, and a refusal would show an earlier reply's reason.
+    if (!ClientSocket1Receive(reply)) {
+        RangeOK = linkresult::noReply;
+        return end(what, QStringLiteral("reply without items"));
+    }
+    if (RangeOK == linkresult::underWay) {
+        RangeOK = linkresult::noReply;
+        return end(what, QStringLiteral("reply without a result code"));
+    }
+    return end(what);
 }
 
-void LinkClient::ClientSocket1Receive(QByteArrayView reply)
+bool LinkClient::ClientSocket1Receive(QByteArrayView reply)
 {
     ReplyHooks hooks;
     hooks.showLength = [this](int value) { showReplyLength(value); };
     hooks.pump = [this] { pumpMessages(); };
     hooks.showItems = [this](const QStringList &items) { showReplyItems(items); };
-    parseReply(reply, *this, hooks);
+    return parseReply(reply, *this, hooks);
 }

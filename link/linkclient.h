@@ -9,6 +9,24 @@
 #include <QStringList>
 #include <functional>
 
+// Result codes of the exchanges (the value of RangeOK they return). Any other value comes
+// from the server and is a refusal; so is 0, the server's usual one. The link's own codes
+// below -1 are never sent by the server the kiosk was written for.
+namespace linkresult {
+inline constexpr int underWay = -1; // set while an exchange runs
+inline constexpr int accepted = 1;
+// No whole reply within the bound (no connection, no reply, a reply cut short, a reply
+// without items or without a result code), or a reply that itself carries 9.
+inline constexpr int noReply = 9;
+// Another exchange is running (the call came from a handler run by its message pump):
+// nothing was sent and no field changed.
+inline constexpr int busy = -2;
+// The link refused the request before connecting (a reference that would break the
+// request's items or make a request too long for its length byte); the reason is in
+// linkRefusal, IPerror is left alone.
+inline constexpr int refusedByLink = -3;
+} // namespace linkresult
+
 // The kiosk's one connection point to the management server: reads the link settings,
 // runs one exchange at a time and keeps the last reply in its reply record (RangeOK,
 // IPerror, CardBalance, number1..4, Price1..4), which the screens read directly after a
@@ -44,8 +62,11 @@ public:
     void readSettings(const QString &path);
 
     // The three exchanges; each blocks the calling (GUI) thread and returns RangeOK.
-    // A reference that would break the request's items, or make it too long for its
-    // length byte, is refused without connecting: 0, with the reason in IPerror.
+    // A reference that would break the request's items, or make it or a request that
+    // follows it too long for the length byte, is refused without connecting:
+    // linkresult::refusedByLink, with the reason in linkRefusal. A validation refuses a
+    // reference its usage report could not carry (for range type "C" the card usage
+    // report, 11 characters longer), so that a bucket it pays for can always be reported.
     int sendinput(const QString &id, const QString &rangeType);
     int sendvendstatus(const QString &id, const QString &rangeType);
     int sendcardvendstatus(const QString &id, const QString &rangeType, int issueGroup);
@@ -57,7 +78,14 @@ public:
     // the reply parser's message pump) is refused: it returns refusedNested and leaves
     // every field alone.
     bool exchangeRunning() const;
-    static constexpr int refusedNested = 0;
+    static constexpr int refusedNested = linkresult::busy;
+
+    // Why the link refused the latest exchange itself, for the technician (never shown
+    // to a customer); empty when the latest exchange was sent.
+    QString linkRefusal;
+    // How the latest exchange ended, in words for the link test window: which exchange,
+    // its result code and, for the link's own results, why.
+    QString lastEnding;
 
     // Bounds in milliseconds, shortened by tests through the object. A validation or the
     // test window's Send that gets no reply within its bound returns 9, and so does a
@@ -74,8 +102,9 @@ public:
     void ClientSocket1Send(QByteArrayView /*frame*/) {}
 
     // The reply parser: parses one whole reply into the record, showing its length and
-    // items through the hooks and pumping pending window messages once.
-    void ClientSocket1Receive(QByteArrayView reply);
+    // items through the hooks and pumping pending window messages once. False when the
+    // reply holds no items.
+    bool ClientSocket1Receive(QByteArrayView reply);
 
 protected:
     // Hooks for the window face: the reply parser's writes into Edit2 and strlist, and
@@ -83,15 +112,24 @@ protected:
     virtual void showReplyLength(int /*value*/) {}
     virtual void showReplyItems(const QStringList & /*items*/) {}
     virtual void settingsRead(const QString & /*server*/, const QString & /*port*/) {}
+    // lastEnding has changed.
+    virtual void showEnding(const QString & /*text*/) {}
     // One pass over the pending window messages, once per reply.
     virtual void pumpMessages();
 
 private:
-    int refuse(const QString &reason);
+    int refuse(const QString &what, const QString &reason);
+    int refuseBusy(const QString &what);
+    // Says how the exchange ended, with its result code; tell() says it in other words.
+    int end(const QString &what, const QString &why = {});
+    void tell(const QString &text);
     // Frames the body, connects to the given server, sends the frame and reads and
     // parses one reply within waitMs; 9 when none came.
-    int exchange(const QString &body, const QString &host, const QString &port, int waitMs);
-    int run(const QString &host, const QString &port, int waitMs);
+    int exchange(const QString &what, const QString &body, int waitMs);
+    int run(const QString &what, const QString &host, const QString &port, int waitMs);
+    int receiveReply(const QString &what, int waitMs);
 
     bool running = false;
+    // A call refused while an exchange ran, said again when that exchange ends.
+    QString busyNote;
 };

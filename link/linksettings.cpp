@@ -9,7 +9,10 @@ LinkSettings LinkSettings::parse(QByteArrayView contents)
 {
     LinkSettings settings;
     QString *const targets[] = {&settings.server, &settings.port, &settings.separator};
-    qsizetype start = 0;
+    // A Windows editor saving as UTF-8 puts a byte-order mark first; read through the code
+    // page it would stand in front of the address ("ï»¿127.0.0.1"). Nothing else is
+    // trimmed.
+    qsizetype start = contents.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     for (QString *target : targets) {
         if (start >= contents.size())
             break;

@@ -4,7 +4,8 @@
 #include <QString>
 
 // The link settings file config.ini: three lines of 8-bit text, taken whole with nothing
-// trimmed; a missing line reads as empty.
+// trimmed but a UTF-8 byte-order mark at the start of the file; a missing line reads as
+// empty.
 struct LinkSettings
 {
     QString server;    // line 1: dotted IPv4 address or host name

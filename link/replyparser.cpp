@@ -13,7 +13,7 @@ QString withoutThousands(QString value)
 
 } // namespace
 
-void parseReply(QByteArrayView reply, ReplyRecord &record, const ReplyHooks &hooks)
+bool parseReply(QByteArrayView reply, ReplyRecord &record, const ReplyHooks &hooks)
 {
     record.number1 = record.number2 = record.number3 = record.number4 = 0;
     record.Price1 = record.Price2 = record.Price3 = record.Price4 = 0;
@@ -31,8 +31,10 @@ void parseReply(QByteArrayView reply, ReplyRecord &record, const ReplyHooks &hoo
     if (hooks.showItems)
         hooks.showItems(items);
 
+    // An empty body says nothing: the caller decides what that means, where an index
+    // error for the missing first item would only show a box.
     if (items.isEmpty())
-        throw IndexError(QStringLiteral("List index out of bounds (0)"));
+        return false;
     if (const QString first = wire::itemValue(items.first()); !first.isEmpty())
         record.RangeOK = textToInteger(first);
     if (const QString code = wire::itemValue(items, u"RangeOK"); !code.isEmpty())
@@ -55,4 +57,5 @@ void parseReply(QByteArrayView reply, ReplyRecord &record, const ReplyHooks &hoo
         if (!value.isEmpty())
             *prices[n] = textToDecimal(withoutThousands(value));
     }
+    return true;
 }

@@ -20,6 +20,6 @@ struct ReplyHooks
 // Parses one whole reply (header, body, CR LF) into the record. Numbers and prices are
 // zeroed first; then the result code comes from the first item's value and again from a
 // RangeOK item, and each named field changes only when its item has a non-empty value.
-// A value that is not a number throws ConversionError, a reply without items
-// IndexError; fields set before that keep their new values.
-void parseReply(QByteArrayView reply, ReplyRecord &record, const ReplyHooks &hooks = {});
+// False when the body holds no items (nothing but the zeroing is done). A value that is
+// not a number throws ConversionError; fields set before that keep their new values.
+bool parseReply(QByteArrayView reply, ReplyRecord &record, const ReplyHooks &hooks = {});

@@ -7,8 +7,9 @@
 // error text and the balance change only when a reply carries a value for them.
 struct ReplyRecord
 {
-    // Result code: -1 exchange under way, 1 accepted, 9 no reply from the server, any
-    // other value refused (reason in IPerror when the reply gave one).
+    // Result code: -1 exchange under way, 1 accepted, 9 no reply from the server, the
+    // link's own refusals below -1, any other value refused by the server (reason in
+    // IPerror when the reply gave one). The names are in linkresult (link/linkclient.h).
     int RangeOK = -1;
     QString IPerror;
     double CardBalance = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/decimalseparator.h"
+#include "platform/hostlookup.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -66,8 +67,11 @@ void TTcpClient::setRemotePort(const QString &text)
     port = text;
 }
 
-std::optional<std::uint32_t> TTcpClient::resolveHost(const QString &text)
+std::optional<std::uint32_t> TTcpClient::resolveHost(const QString &text, QDeadlineTimer deadline,
+                                                     bool *timedOut)
 {
+    if (timedOut)
+        *timedOut = false;
     in_addr address{};
     if (text.isEmpty()) {
         address.s_addr = INADDR_ANY;
@@ -76,15 +80,15 @@ std::optional<std::uint32_t> TTcpClient::resolveHost(const QString &text)
         if (::inet_aton(dotted.constData(), &address) == 0)
             return std::nullopt;
     } else {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        const QByteArray name = platform::toCodePage(text);
-        if (::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found)
+        // A resolver that does not answer would hold the GUI thread for as long as its
+        // own retries take (10 s for one name server, half a minute for three).
+        const platform::HostLookupResult found =
+            platform::lookupHostIPv4(platform::toCodePage(text), deadline);
+        if (timedOut)
+            *timedOut = found.timedOut;
+        if (found.addresses.isEmpty())
             return std::nullopt;
-        address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
+        address.s_addr = found.addresses.first();
     }
     if (address.s_addr == INADDR_ANY)
         return std::nullopt;
@@ -116,13 +120,14 @@ void TTcpClient::activate()
     connected = false;
     if (fd < 0)
         return;
+    const QDeadlineTimer deadline(connectTimeoutMs);
     const int portNumber = resolvePort(port);
-    const std::optional<std::uint32_t> address = resolveHost(host);
+    const std::optional<std::uint32_t> address = resolveHost(host, deadline);
     if (address && portNumber > 0 && portNumber <= 0xFFFF)
-        connected = connectTo(*address, portNumber);
+        connected = connectTo(*address, portNumber, deadline);
 }
 
-bool TTcpClient::connectTo(std::uint32_t address, int portNumber)
+bool TTcpClient::connectTo(std::uint32_t address, int portNumber, const QDeadlineTimer &deadline)
 {
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
@@ -135,7 +140,7 @@ bool TTcpClient::connectTo(std::uint32_t address, int portNumber)
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0;
     if (!ok && errno == EINPROGRESS) {
-        const short revents = pollFor(fd, POLLOUT, QDeadlineTimer(connectTimeoutMs));
+        const short revents = pollFor(fd, POLLOUT, deadline);
         int error = 0;
         socklen_t length = sizeof error;
         ok = (revents & POLLOUT) && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&

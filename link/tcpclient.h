@@ -24,10 +24,11 @@ public:
     const QString &remoteHost() const { return host; }
     const QString &remotePort() const { return port; }
 
-    // When no socket is open: opens one and connects it, giving up after
-    // connectTimeoutMs. The socket stays open when the connect fails. A port that is
-    // neither a number nor a known service throws ConversionError, after the socket was
-    // opened. When a socket is open already, nothing happens.
+    // When no socket is open: opens one, resolves the host and connects, the lookup and
+    // the connect together giving up after connectTimeoutMs. The socket stays open when
+    // either fails. A port that is neither a number nor a known service throws
+    // ConversionError, after the socket was opened. When a socket is open already,
+    // nothing happens.
     void activate();
     bool isOpen() const { return fd >= 0; }
     bool isConnected() const { return fd >= 0 && connected; }
@@ -52,16 +53,20 @@ public:
 
     int connectTimeoutMs = 5000;
 
-    // Address resolution. Host: empty is 0.0.0.0, text beginning with a digit a dotted
-    // IPv4 address, other text a host name's first address; nullopt when there is no
-    // usable address (0.0.0.0 included, which Linux would route to the local host).
-    static std::optional<std::uint32_t> resolveHost(const QString &host);
+    // Address resolution, the one place the link resolves a host. Host: empty is
+    // 0.0.0.0, text beginning with a digit a dotted IPv4 address, other text a host
+    // name's first address as the system's resolver gives it, asked within the deadline;
+    // nullopt when there is no usable address (0.0.0.0 included, which Linux would route
+    // to the local host). The address is in network byte order. *timedOut, when given,
+    // tells whether the deadline ended the lookup.
+    static std::optional<std::uint32_t> resolveHost(const QString &host, QDeadlineTimer deadline,
+                                                    bool *timedOut = nullptr);
     // Port: empty is 0, a known service name its port, other text a decimal number;
     // anything else throws ConversionError.
     static int resolvePort(const QString &port);
 
 private:
-    bool connectTo(std::uint32_t address, int portNumber);
+    bool connectTo(std::uint32_t address, int portNumber, const QDeadlineTimer &deadline);
 
     QString host;
     QString port = QStringLiteral("50001");

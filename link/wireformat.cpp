@@ -92,11 +92,11 @@ QString unsafeValueReason(QStringView value)
     for (const QChar c : value) {
         const char16_t u = c.unicode();
         if (u == '&' || u == '=' || u == '%' || u == '+' || u == '"')
-            return QStringLiteral("Reference+holds+a+character+of+the+request+syntax");
+            return QStringLiteral("Reference holds a character of the request syntax");
         if (u <= 0x20 || u == 0x7F || (u >= 0x80 && u <= 0xA0))
-            return QStringLiteral("Reference+holds+a+blank+or+control+character");
+            return QStringLiteral("Reference holds a blank or control character");
         if (!platform::codePageCarries(c))
-            return QStringLiteral("Reference+holds+a+character+that+cannot+be+sent");
+            return QStringLiteral("Reference holds a character that cannot be sent");
     }
     return {};
 }
@@ -104,8 +104,13 @@ QString unsafeValueReason(QStringView value)
 QString frameLengthReason(int length)
 {
     if (length > maxFrameLength)
-        return QStringLiteral("Reference+too+long+for+one+request");
+        return QStringLiteral("Request too long for its length byte");
     return {};
+}
+
+bool isWholeReply(QByteArrayView reply)
+{
+    return reply.size() >= headerBytes + 2 && reply.endsWith("\r\n");
 }
 
 QByteArrayView replyBody(QByteArrayView reply)

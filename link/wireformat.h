@@ -42,13 +42,17 @@ QString frameText(QStringView body);
 // text with its length byte written as L itself.
 QByteArray encodeFrame(QStringView text);
 
-// Why a value cannot go into a request item, in the "+" form the server uses for its
-// own texts; empty when it can. A value may not carry the item syntax ("&", "=", "%",
-// "+", a double quote), blanks, control characters or characters the code page lacks.
+// Why a value cannot go into a request item, for the technician; empty when it can. A
+// value may not carry the item syntax ("&", "=", "%", "+", a double quote), blanks,
+// control characters or characters the code page lacks.
 QString unsafeValueReason(QStringView value);
 
 // Why a frame of length L cannot be sent (L above 255); empty when it can.
 QString frameLengthReason(int length);
+
+// A reply is whole when it ends with the CR LF that closes it, after its four header
+// bytes (a length byte of 13 followed by 10 is no line end).
+bool isWholeReply(QByteArrayView reply);
 
 // A reply's body: the bytes after the four header bytes, without the closing CR LF.
 QByteArrayView replyBody(QByteArrayView reply);

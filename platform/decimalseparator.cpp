@@ -4,10 +4,10 @@
 
 #include <QLocale>
 #include <atomic>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -47,16 +47,17 @@ void setDecimalSeparator(QChar separator)
 
 double textToDecimal(const QString &text)
 {
+    // The text is rebuilt with "." for the separator and read by std::from_chars, which
+    // knows no locale: strtod would read it by the C library's locale, which QApplication
+    // takes from the environment, and stop at the "." under de_DE ("12.50" read as 12).
     const QChar separator = DecimalSeparator();
+    QByteArray plain;
+    plain.reserve(text.size());
     qsizetype i = 0;
     const qsizetype n = text.size();
-    while (i < n && isBlank(text[i]))
-        ++i;
-    // Rebuilt in the C form that strtod reads, whatever the separator is.
-    QByteArray plain;
-    plain.reserve(n + 1);
+    bool negative = false;
     if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        plain.append(char(text[i++].unicode()));
+        negative = text[i++] == QLatin1Char('-');
     int digits = 0;
     bool point = false;
     for (; i < n; ++i) {
@@ -68,32 +69,18 @@ double textToDecimal(const QString &text)
             plain.append('.');
             point = true;
         } else {
-            break;
+            notAFloat(text); // blanks, exponents, a second separator, anything else
         }
     }
     if (digits == 0)
         notAFloat(text);
-    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
-        plain.append('e');
-        ++i;
-        if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-            plain.append(char(text[i++].unicode()));
-        int expDigits = 0;
-        for (; i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i) {
-            plain.append(char(text[i].unicode()));
-            ++expDigits;
-        }
-        if (expDigits == 0)
-            notAFloat(text);
-    }
-    while (i < n && isBlank(text[i]))
-        ++i;
-    if (i != n)
+    double value = 0;
+    const char *const end = plain.constData() + plain.size();
+    const std::from_chars_result read =
+        std::from_chars(plain.constData(), end, value, std::chars_format::fixed);
+    if (read.ec != std::errc() || read.ptr != end || !std::isfinite(value))
         notAFloat(text);
-    const double value = std::strtod(plain.constData(), nullptr);
-    if (!std::isfinite(value))
-        notAFloat(text);
-    return value;
+    return negative ? -value : value;
 }
 
 int textToInteger(const QString &text)
@@ -127,21 +114,23 @@ QString decimalToText(double value)
         return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
     if (value == 0)
         return QStringLiteral("0");
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.15G", value);
-    // %G keeps the exponent's sign and leading zeros ("1E+20"); the general number format
-    // writes "1E20" and "1E-7".
-    QString text = QString::fromLatin1(buffer);
-    const qsizetype e = text.indexOf(QLatin1Char('E'));
+    // As printf's %.15G would write it, but without the C library's locale (std::to_chars
+    // knows none), which would put its own decimal point in.
+    char buffer[48];
+    const std::to_chars_result written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    QString text = QString::fromLatin1(buffer, written.ptr - buffer);
+    // to_chars writes the exponent as "e+20" and "e-07"; the general number format writes
+    // "E20" and "E-7".
+    const qsizetype e = text.indexOf(QLatin1Char('e'));
     if (e >= 0) {
-        QString mantissa = text.left(e);
         QString exponent = text.mid(e + 1);
         const bool negativeExp = exponent.startsWith(QLatin1Char('-'));
         if (exponent.startsWith(QLatin1Char('+')) || negativeExp)
             exponent.remove(0, 1);
         while (exponent.size() > 1 && exponent.startsWith(QLatin1Char('0')))
             exponent.remove(0, 1);
-        text = mantissa + QLatin1Char('E') + (negativeExp ? QStringLiteral("-") : QString()) +
+        text = text.left(e) + QLatin1Char('E') + (negativeExp ? QStringLiteral("-") : QString()) +
                exponent;
     }
     text.replace(QLatin1Char('.'), DecimalSeparator());

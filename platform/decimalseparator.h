@@ -13,9 +13,9 @@ void setDecimalSeparator(QChar separator);
 // The locale's own decimal separator ("." when it has none).
 QChar localeDecimalSeparator();
 
-// A decimal number: optional blanks, an optional sign, digits with at most one decimal
-// separator (at least one digit), an optional exponent, optional blanks. Anything else,
-// thousands separators included, throws ConversionError.
+// A decimal number: an optional sign and digits with at most one decimal separator (at
+// least one digit), read the same under every locale. Anything else (blanks, an exponent,
+// thousands separators) throws ConversionError, as does a value beyond the double range.
 double textToDecimal(const QString &text);
 
 // Integer text: optional leading blanks, an optional sign and decimal digits, within the
@@ -24,5 +24,5 @@ int textToInteger(const QString &text);
 
 // The general number format: up to 15 significant digits, no thousands separator, no
 // trailing zeros (12.50 shows as 12.5), the exponent form only for very large or very
-// small values (1E20, 1E-7).
+// small values (1E20, 1E-7); the same under every locale.
 QString decimalToText(double value);

@@ -195,7 +195,18 @@ void Trfidscreen::edcardnoKeyPress(QChar key)
         endRead();
         platform::blockingPause(linkErrorPauseMs);
     } else {
-        setText(label1, QString(IPsend->IPerror).replace(QChar('+'), QChar(' ')));
+        // The link's own refusals carry no text of the server's, and IPerror may hold an
+        // earlier card's reason: a card number the link would not send is simply not
+        // valid, and a read that came while another exchange ran is asked for again. The
+        // technician finds the link's reason in the link test window.
+        QString refusal;
+        if (result == linkresult::refusedByLink)
+            refusal = QStringLiteral("Card not valid");
+        else if (result == linkresult::busy)
+            refusal = QStringLiteral("Please insert membership card and then remove");
+        else
+            refusal = QString(IPsend->IPerror).replace(QChar('+'), QChar(' '));
+        setText(label1, refusal);
         endRead();
     }
 }

@@ -16,7 +16,12 @@ ORVANTA_PACKAGES=(
     imagemagick librsvg2-bin time
     iproute2 util-linux
     clang libclang-rt-14-dev
+    locales
 )
+
+# The tests convert numbers and currency under these locales, and CI runs the whole suite
+# under de_DE (a comma for the decimal point).
+ORVANTA_LOCALES=(en_US.UTF-8 de_DE.UTF-8 fr_FR.UTF-8)
 
 orvanta_install_missing() {
     local missing=() pkg
@@ -25,17 +30,45 @@ orvanta_install_missing() {
             missing+=("$pkg")
         fi
     done
+    if [ "${#missing[@]}" -gt 0 ]; then
+        echo "Installing missing packages: ${missing[*]}"
+        local sudo=()
+        if [ "$(id -u)" -ne 0 ]; then
+            sudo=(sudo)
+        fi
+        "${sudo[@]}" apt-get update
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+    orvanta_generate_locales
+}
+
+# Generates the locales of ORVANTA_LOCALES that `locale -a` lacks (it writes "de_DE.utf8");
+# those present are left alone.
+orvanta_generate_locales() {
+    local have missing=() loc
+    have="$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]')"
+    for loc in "${ORVANTA_LOCALES[@]}"; do
+        if ! grep -qx "$(tr '[:upper:]' '[:lower:]' <<<"${loc%.UTF-8}.utf8")" <<<"$have"; then
+            missing+=("$loc")
+        fi
+    done
     if [ "${#missing[@]}" -eq 0 ]; then
         return 0
     fi
-    echo "Installing missing packages: ${missing[*]}"
+    echo "Generating locales: ${missing[*]}"
     local sudo=()
     if [ "$(id -u)" -ne 0 ]; then
         sudo=(sudo)
     fi
-    "${sudo[@]}" apt-get update
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y --no-install-recommends "${missing[@]}"
+    for loc in "${missing[@]}"; do
+        if grep -q "^# *$loc UTF-8\$" /etc/locale.gen; then
+            "${sudo[@]}" sed -i "s/^# *$loc UTF-8\$/$loc UTF-8/" /etc/locale.gen
+        elif ! grep -q "^$loc UTF-8\$" /etc/locale.gen; then
+            echo "$loc UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+        fi
+    done
+    "${sudo[@]}" locale-gen
 }
 
 orvanta_build() { # [further cmake cache settings]

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -229,32 +230,90 @@ private slots:
         QCOMPARE(link.Price3, 50.0);
     }
 
-    // A reply still without its line end when the bound passes is lost as a whole: read
-    // in part it would give a ball count cut short (4 for 40). Ended by the peer, or at
-    // 511 bytes, it is read as it is.
-    void unterminatedReply()
+    // A reply is whole only when its CR LF has come. Cut short by whatever cause it is
+    // lost as a whole (9), for a validation and a usage report alike: read in part it gave
+    // a voucher worth 40 balls as 4, or a price of 20.00 as 2. An empty reply is no
+    // answer either. Each row names what the part read would have done.
+    void incompleteReplies_data()
     {
-        const QByteArray part("\0\x1a\0\x04RangeOK=1&Number1=4", 23);
-        {
-            RawServer server({{part}, {"0&\r\n", 700}}, true);
-            Client link(server.port());
-            link.validationWaitMs = link.reportWaitMs = 400;
-            QCOMPARE(link.sendinput("900001", "P"), 9);
-            QCOMPARE(link.number1, 0);
-            QCOMPARE(link.sendvendstatus("900001", "P"), 9);
-            QVERIFY(!link.ClientSocket1.isOpen());
-        }
-        {
-            RawServer server({{part + '0'}});
-            Client link(server.port());
-            QCOMPARE(link.sendinput("900001", "P"), 1);
-            QCOMPARE(link.number1, 40);
-        }
-        const QByteArray head = QByteArray("\0\xff\0\x04", 4) + "RangeOK=0&Error=";
-        RawServer server({{head + QByteArray(600, 'x')}}, true);
+        QTest::addColumn<QList<RawServer::Segment>>("script");
+        QTest::addColumn<bool>("hold");   // the server keeps the connection open
+        QTest::addColumn<QString>("why"); // what the link test window is told
+
+        const QByteArray part = QByteArray("\0\x19\0\x04", 4) + "RangeOK=1&Number1=4";
+        QTest::newRow("closed mid-reply: Number1=4 for 40")
+            << QList<RawServer::Segment>{{part}} << false
+            << QStringLiteral("closed the connection before its line end");
+        QTest::newRow("closed mid-reply: Price1=2 for 20.00")
+            << QList<RawServer::Segment>{{QByteArray("\0\x21\0\x04", 4) +
+                                          "RangeOK=1&Number1=30&Price1=2"}}
+            << false << QStringLiteral("closed the connection before its line end");
+        QTest::newRow("line end not within the bound: Number1=4 for 40")
+            << QList<RawServer::Segment>{{part}, {"0&\r\n", 700}} << true
+            << QStringLiteral("no line end within 0.4 s");
+        // Byte 511 is the "4" of Number1=40: the rest stays unread.
+        const QByteArray head = QByteArray("\0\xff\0\x04", 4) + "RangeOK=1&Note=";
+        const QByteArray longReply =
+            head + QByteArray(511 - head.size() - 10, 'x') + "&Number1=40&Number2=60&\r\n";
+        QTest::newRow("cut at 511 bytes: Number1=4 for 40")
+            << QList<RawServer::Segment>{{longReply}} << false
+            << QStringLiteral("longer than 511 bytes");
+        QTest::newRow("header only, then closed")
+            << QList<RawServer::Segment>{{QByteArray("\0\x04\0\x04", 4)}} << false
+            << QStringLiteral("closed the connection before its line end");
+        // A CR as the length byte and an LF after it are no line end.
+        QTest::newRow("CR LF inside the header only")
+            << QList<RawServer::Segment>{{QByteArray("\0\r\n", 3) + "RangeOK=1&Number1=4"}} << false
+            << QStringLiteral("closed the connection before its line end");
+        QTest::newRow("CR without its LF, then closed")
+            << QList<RawServer::Segment>{{part + "0&\r"}} << false
+            << QStringLiteral("closed the connection before its line end");
+        // Whole, but without items: it said nothing, and must not end in the error box
+        // "List index out of bounds (0)".
+        QTest::newRow("empty body")
+            << QList<RawServer::Segment>{{QByteArray("\0\x04\0\x04\r\n", 6)}} << true
+            << QStringLiteral("reply without items");
+        QTest::newRow("blanks only") << QList<RawServer::Segment>{{replyFrame("   ")}} << true
+                                     << QStringLiteral("reply without items");
+    }
+    void incompleteReplies()
+    {
+        QFETCH(QList<RawServer::Segment>, script);
+        QFETCH(bool, hold);
+        QFETCH(QString, why);
+        RawServer server(script, hold);
         Client link(server.port());
-        QCOMPARE(link.sendinput("900001", "P"), 0);
-        QCOMPARE(link.IPerror.size(), 511 - head.size());
+        link.validationWaitMs = link.reportWaitMs = 400;
+        link.number1 = 77;
+        link.Price1 = 7;
+        // A whole reply is parsed, which zeroes the numbers and prices first; a reply cut
+        // short is not parsed at all.
+        const bool whole = why == QLatin1String("reply without items");
+        QCOMPARE(link.sendinput("900001", "P"), 9);
+        QCOMPARE(link.number1, whole ? 0 : 77);
+        QCOMPARE(link.Price1, whole ? 0.0 : 7.0);
+        QVERIFY2(link.lastEnding.contains(why), qPrintable(link.lastEnding));
+        QVERIFY(!link.ClientSocket1.isOpen());
+        link.number1 = 77;
+        QCOMPARE(link.sendvendstatus("900001", "P"), 9);
+        QCOMPARE(link.number1, whole ? 0 : 77);
+        QCOMPARE(server.connections(), 2);
+    }
+
+    // The CR LF ends the reply wherever it falls after the header, also right at 511
+    // bytes and when the length byte is 13.
+    void wholeRepliesAtTheEdges()
+    {
+        const QByteArray head = QByteArray("\0\xff\0\x04", 4) + "RangeOK=1&Note=";
+        const QByteArray tail = "&Number1=40&\r\n";
+        RawServer full({{head + QByteArray(511 - head.size() - tail.size(), 'x') + tail}});
+        Client link(full.port());
+        QCOMPARE(link.sendinput("900001", "P"), 1);
+        QCOMPARE(link.number1, 40);
+        RawServer thirteen({{QByteArray("\0\r\0\x04", 4) + "RangeOK=1&Number1=40&\r\n"}});
+        link.remoteport = QString::number(thirteen.port());
+        QCOMPARE(link.sendinput("900001", "P"), 1);
+        QCOMPARE(link.number1, 40);
     }
 
     // Connecting gives up after the connect bound: the server's accept queue is full,
@@ -287,7 +346,9 @@ private slots:
         QVERIFY2(took >= 400 && took < 3000, qPrintable(QString::number(took)));
     }
 
-    // Unsafe references and over-long requests are refused without any connection.
+    // Unsafe references and over-long requests are refused by the link itself, without any
+    // connection. The reason is the technician's: IPerror keeps what the server last said,
+    // where the card screen would have shown the link's words to the next member.
     void unsafeReferenceRefused()
     {
         RawServer server({{replyFrame("RangeOK=1&")}});
@@ -298,20 +359,86 @@ private slots:
              {QStringLiteral("12&RangeOK=1"), QStringLiteral("1 2"), QStringLiteral("50%2E"),
               QStringLiteral("a\"b"), QStringLiteral("x\ny"), QStringLiteral("Ω1"), tooLong}) {
             link.RangeOK = -1;
-            QCOMPARE(link.sendinput(ref, "P"), 0);
-            QCOMPARE(link.RangeOK, 0);
-            QVERIFY(link.IPerror != QStringLiteral("old"));
-            QVERIFY(!link.IPerror.contains(QLatin1Char(' ')));
-            QCOMPARE(link.sendvendstatus(ref, "P"), 0);
-            QCOMPARE(link.sendcardvendstatus(ref, "C", 1), 0);
+            QCOMPARE(link.sendinput(ref, "P"), linkresult::refusedByLink);
+            QCOMPARE(link.RangeOK, linkresult::refusedByLink);
+            QCOMPARE(link.IPerror, QStringLiteral("old"));
+            QVERIFY(!link.linkRefusal.isEmpty());
+            QVERIFY2(link.lastEnding.contains(link.linkRefusal), qPrintable(link.lastEnding));
+            QCOMPARE(link.sendvendstatus(ref, "P"), linkresult::refusedByLink);
+            QCOMPARE(link.sendcardvendstatus(ref, "C", 1), linkresult::refusedByLink);
+            QCOMPARE(link.IPerror, QStringLiteral("old"));
         }
         QCOMPARE(link.transdate, QString());
         QCOMPARE(server.connections(), 0);
-        // The empty reference and the longest one that fits are sent.
+        // The empty reference is sent; an exchange that goes out clears the link's reason.
         QCOMPARE(link.sendinput(QString(), "P"), 1);
-        QCOMPARE(link.sendinput(QString(168, QLatin1Char('9')), "P"), 1);
-        QCOMPARE(server.connections(), 2);
-        QCOMPARE(static_cast<unsigned char>(server.requests().last()[1]), 255);
+        QCOMPARE(link.linkRefusal, QString());
+        QCOMPARE(server.connections(), 1);
+    }
+
+    // The length byte carries L up to 255. A validation refuses a reference that its usage
+    // report could not carry: a card of 158 to 168 characters was validated, its bucket
+    // dispensed, and its card usage report (11 characters longer) refused, so the server
+    // never heard of the bucket.
+    void lengthLimits_data()
+    {
+        QTest::addColumn<int>("request"); // 0 validation, 1 voucher report, 2 card report
+        QTest::addColumn<QString>("rangeType");
+        QTest::addColumn<int>("length");      // of the reference
+        QTest::addColumn<int>("frameLength"); // L sent, 0 when refused
+
+        QTest::newRow("voucher validation, longest (L 255)") << 0 << "P" << 168 << 255;
+        QTest::newRow("voucher validation, one more") << 0 << "P" << 169 << 0;
+        QTest::newRow("card validation, longest its report carries") << 0 << "C" << 157 << 244;
+        QTest::newRow("card validation, report one too long") << 0 << "C" << 158 << 0;
+        QTest::newRow("card validation that fits itself, not its report") << 0 << "C" << 168 << 0;
+        QTest::newRow("other range type: the longer report counts") << 0 << "X" << 158 << 0;
+        QTest::newRow("other range type, longest") << 0 << "X" << 157 << 244;
+        QTest::newRow("voucher usage report, longest (L 255)") << 1 << "P" << 170 << 255;
+        QTest::newRow("voucher usage report, one more") << 1 << "P" << 171 << 0;
+        QTest::newRow("card usage report, longest (L 255)") << 2 << "C" << 157 << 255;
+        QTest::newRow("card usage report, one more") << 2 << "C" << 158 << 0;
+    }
+    void lengthLimits()
+    {
+        QFETCH(int, request);
+        QFETCH(QString, rangeType);
+        QFETCH(int, length);
+        QFETCH(int, frameLength);
+        RawServer server({{replyFrame("RangeOK=1&")}});
+        Client link(server.port());
+        link.transdate = QStringLiteral("09%2F12%2F24");
+        link.transtime = QStringLiteral("14%3A05%3A30");
+        const QString reference(length, QLatin1Char('7'));
+        const int result = request == 0   ? link.sendinput(reference, rangeType)
+                           : request == 1 ? link.sendvendstatus(reference, rangeType)
+                                          : link.sendcardvendstatus(reference, rangeType, 3);
+        if (frameLength == 0) {
+            QCOMPARE(result, linkresult::refusedByLink);
+            QCOMPARE(server.connections(), 0);
+            return;
+        }
+        QCOMPARE(result, 1);
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(static_cast<unsigned char>(server.requests().first()[1]), frameLength);
+        QCOMPARE(server.requests().first().size(), frameLength + 2);
+    }
+
+    // A validation reads the clock once: its date and time of two readings could straddle
+    // midnight, sending yesterday's date with 00:00:00, and both usage reports repeat it.
+    void oneClockReadingPerValidation()
+    {
+        RawServer server({{replyFrame("RangeOK=1&")}});
+        Client link(server.port());
+        int readings = 0;
+        link.clock = [&] {
+            return ++readings == 1 ? QDateTime(QDate(2024, 12, 9), QTime(23, 59, 59, 999))
+                                   : QDateTime(QDate(2024, 12, 10), QTime(0, 0, 0));
+        };
+        QCOMPARE(link.sendinput("900001", "P"), 1);
+        QCOMPARE(readings, 1);
+        QCOMPARE(link.transdate, QStringLiteral("09%2F12%2F24"));
+        QCOMPARE(link.transtime, QStringLiteral("23%3A59%3A59"));
     }
 
     // An exchange started from the parser's message pump is refused and leaves the
@@ -329,7 +456,12 @@ private slots:
         });
         QCOMPARE(link.sendinput("12345678", "C"), 1);
         QVERIFY(runningInside);
-        QCOMPARE(nested, LinkClient::refusedNested);
+        // A code of its own: 0 would read as the server refusing the card.
+        QCOMPARE(nested, linkresult::busy);
+        for (int serverCode : {0, 1, 9, -1})
+            QVERIFY(linkresult::busy != serverCode);
+        QVERIFY2(link.lastEnding.contains(QStringLiteral("another exchange was running")),
+                 qPrintable(link.lastEnding));
         QCOMPARE(server.connections(), 1);
         QVERIFY(link.messagestring.contains(QStringLiteral("Reference=12345678&")));
         QCOMPARE(link.number1, 30);
@@ -463,6 +595,13 @@ private slots:
         QCOMPARE(link.remoteport, QStringLiteral(" 50001"));
         QCOMPARE(DecimalSeparator(), QChar(','));
 
+        // A byte-order mark from a Windows editor is not part of the address; nothing
+        // else is trimmed.
+        link.readSettings(writeFile(dir, "\xEF\xBB\xBF 10.0.0.8\r\n\xEF\xBB\xBF"
+                                         "1\r\n.\r\n"));
+        QCOMPARE(link.remoteserver, QStringLiteral(" 10.0.0.8"));
+        QCOMPARE(link.remoteport, QStringLiteral("\u00EF\u00BB\u00BF1"));
+
         link.readSettings(writeFile(dir, "quillmark.local"));
         QCOMPARE(link.remoteserver, QStringLiteral("quillmark.local"));
         QCOMPARE(link.remoteport, QString());
@@ -492,11 +631,67 @@ private slots:
         QCOMPARE(TTcpClient::resolvePort("http"), 80);
         QCOMPARE(TTcpClient::resolvePort("50001"), 50001);
         QVERIFY_THROWS_EXCEPTION(ConversionError, TTcpClient::resolvePort("50001 "));
-        QVERIFY(!TTcpClient::resolveHost(QString()));
-        QVERIFY(!TTcpClient::resolveHost("0.0.0.0"));
-        QVERIFY(!TTcpClient::resolveHost("300.1.1.1"));
-        QCOMPARE(TTcpClient::resolveHost("127.0.0.1"), std::optional(htonl(INADDR_LOOPBACK)));
-        QCOMPARE(TTcpClient::resolveHost("localhost"), std::optional(htonl(INADDR_LOOPBACK)));
+        const QDeadlineTimer bound(2000);
+        QVERIFY(!TTcpClient::resolveHost(QString(), bound));
+        QVERIFY(!TTcpClient::resolveHost("0.0.0.0", bound));
+        QVERIFY(!TTcpClient::resolveHost("300.1.1.1", bound));
+        QCOMPARE(TTcpClient::resolveHost("127.0.0.1", bound),
+                 std::optional(htonl(INADDR_LOOPBACK)));
+        QCOMPARE(TTcpClient::resolveHost("localhost", bound),
+                 std::optional(htonl(INADDR_LOOPBACK)));
+    }
+
+    // A host name whose name servers never answer (three of them, each tried twice for
+    // 5 s): lookup and connect together end within the connect bound, for every exchange.
+    // The test runs itself again under orvanta_silentdns, in namespaces of its own.
+    void hostNameLookupBounded()
+    {
+        if (!qEnvironmentVariableIsSet("ORVANTA_UNDER_SILENTDNS")) {
+            if (::geteuid() != 0)
+                QSKIP("needs root: the resolver is replaced in private namespaces");
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("ORVANTA_UNDER_SILENTDNS"), QStringLiteral("1"));
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QStringLiteral(SILENTDNS_PATH),
+                        {QStringLiteral("--silent"), QStringLiteral("3"),
+                         QStringLiteral("--options"), QStringLiteral("timeout:5 attempts:2"),
+                         QStringLiteral("--"), QCoreApplication::applicationFilePath(),
+                         QStringLiteral("hostNameLookupBounded")});
+            QVERIFY(child.waitForFinished(60000));
+            const QByteArray output = child.readAll();
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                     output.constData());
+            QVERIFY2(!output.contains("silentdns: 0 queries"), output.constData());
+            return;
+        }
+
+        Client link;
+        link.remoteserver = QStringLiteral("kiosk-server.orvanta.test");
+        link.remoteport = QStringLiteral("50001");
+        link.connectTimeoutMs = 1500;
+        link.validationWaitMs = link.reportWaitMs = 10000;
+        const std::function<int()> exchanges[] = {
+            [&] { return link.sendinput("900001", "P"); },
+            [&] { return link.sendvendstatus("900001", "P"); },
+            [&] { return link.sendcardvendstatus("12345678", "C", 2); },
+            [&] {
+                link.messagestring = QString(QChar(0)) + QChar(12) + QChar(0) + QChar(4) + "A=1&";
+                return link.sendMessageTo(link.remoteserver, link.remoteport);
+            },
+        };
+        for (const auto &exchange : exchanges) {
+            QElapsedTimer timer;
+            timer.start();
+            QCOMPARE(exchange(), 9);
+            QVERIFY2(timer.elapsed() < 1500 + 1000, qPrintable(QString::number(timer.elapsed())));
+        }
+        // The hosts file still answers while DNS is silent.
+        RawServer server({{replyFrame("RangeOK=1&")}});
+        link.remoteserver = QStringLiteral("localhost");
+        link.remoteport = QString::number(server.port());
+        QCOMPARE(link.sendinput("900001", "P"), 1);
     }
 };
 

@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -119,6 +120,7 @@ private slots:
         QCOMPARE(w.minimumSize(), QSize(686, 474));
         QCOMPARE(w.maximumSize(), QSize(686, 474));
         QVERIFY(w.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(w.windowFlags().testFlag(Qt::WindowCloseButtonHint));
         QVERIFY(!w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         QCOMPARE(w.Button1->parentWidget(), &w);
         QCOMPARE(w.childAt(w.Button1->geometry().center()), w.Button1);
@@ -285,6 +287,102 @@ private slots:
 
         w.Port->setText(QStringLiteral("5000l"));
         QVERIFY_THROWS_EXCEPTION(ConversionError, w.Button1Click());
+        QVERIFY2(w.SendStatus->text().startsWith(QStringLiteral("Send: ended by the error \"")),
+                 qPrintable(w.SendStatus->text()));
+    }
+
+    // The status right of Send says how the latest exchange ended, where the Port Listener
+    // would still show the previous reply: the result, no reply within the bound, the
+    // link's own refusal and its reason (which stays out of IPerror), a Send refused while
+    // a customer's exchange ran.
+    void sendTellsHowItEnded()
+    {
+        SimFixture sim(simData);
+        TestWindow t;
+        TIPsend &w = t.w;
+        w.validationWaitMs = 400;
+        w.IPerror = QStringLiteral("earlier");
+        w.ServerIP->setText(QStringLiteral("127.0.0.1"));
+        w.Port->setText(QString::number(sim.port()));
+        QCOMPARE(w.SendStatus->text(), QString());
+
+        w.Reference->setText(QStringLiteral("900001"));
+        w.Button1->click();
+        QCOMPARE(w.SendStatus->text(), QStringLiteral("Send: result 1"));
+
+        w.Reference->setText(QStringLiteral("F-silent"));
+        w.Button1->click();
+        QCOMPARE(w.SendStatus->text(), QStringLiteral("Send: result 9, no reply within 0.4 s"));
+        QCOMPARE(w.strlist->toPlainText().section('\n', 0, 0), QStringLiteral("RangeOK=1"));
+
+        w.Reference->setText(QString(200, QLatin1Char('7'))); // L 287
+        w.Button1->click();
+        QCOMPARE(w.RangeOK, linkresult::refusedByLink);
+        QCOMPARE(w.SendStatus->text(),
+                 QStringLiteral("Send: result -3, refused by the link: Request too long for "
+                                "its length byte"));
+        QCOMPARE(w.IPerror, QStringLiteral("earlier"));
+
+        // A Send clicked while a card's validation waits in the parser's message pump.
+        w.Reference->setText(QStringLiteral("900001"));
+        QTimer::singleShot(0, &w, [&w] { w.Button1->click(); });
+        w.remoteport = QString::number(sim.port());
+        QCOMPARE(w.sendinput(QStringLiteral("12345678"), QStringLiteral("C")), 1);
+        QCOMPARE(w.SendStatus->text(),
+                 QStringLiteral("Validation: result 1\nSend: refused (result -2), another "
+                                "exchange was running"));
+        QCOMPARE(sim.requests().size(), 3);
+        QCOMPARE(w.IPerror, QStringLiteral("earlier"));
+    }
+
+    // The status takes free space of the first group box: every control keeps its place
+    // and none is covered.
+    void statusCoversNothing()
+    {
+        TestWindow t;
+        TIPsend &w = t.w;
+        QCOMPARE(w.SendStatus->parentWidget(), w.GroupBox1);
+        const QRect status(w.SendStatus->mapTo(&w, QPoint(0, 0)), w.SendStatus->size());
+        QVERIFY(w.GroupBox1->geometry().contains(status));
+        for (QWidget *other : w.findChildren<QWidget *>()) {
+            if (other == w.SendStatus || other->isAncestorOf(w.SendStatus) ||
+                other->parentWidget() == nullptr || other->inherits("QTimer"))
+                continue;
+            if (!other->isWindow() &&
+                (other->parentWidget() == w.GroupBox1 || other == w.Button1)) {
+                const QRect rect(other->mapTo(&w, QPoint(0, 0)), other->size());
+                QVERIFY2(!rect.intersects(status), qPrintable(other->objectName()));
+            }
+        }
+        QCOMPARE(w.Button1->geometry(), QRect(370, 86, 75, 25));
+        QCOMPARE(w.Port->geometry(), QRect(362, 51, 121, 21));
+    }
+
+    // The title bar's close button hides the window; the kiosk runs on even when no other
+    // window was on the screen, its exchanges go on, and the window shows again.
+    void closingHidesAndTheKioskRunsOn()
+    {
+        SimFixture sim(simData);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("config.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("127.0.0.1\n" + QByteArray::number(sim.port()) + "\n.\n");
+        file.close();
+        WindowSet ws(file.fileName());
+        IPsend->show();
+        QVERIFY(QTest::qWaitForWindowExposed(IPsend));
+        // Qt ends the event loop when the last window that counts is closed: run the loop,
+        // close the window in it and see whether the loop ends before it is told to.
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QTimer::singleShot(0, IPsend, [] { IPsend->close(); });
+        QTimer::singleShot(300, qApp, [] { QCoreApplication::exit(7); });
+        QCOMPARE(QCoreApplication::exec(), 7);
+        QCOMPARE(lastClosed.count(), 0);
+        QVERIFY(!IPsend->isVisible());
+        QCOMPARE(IPsend->sendinput(QStringLiteral("12345678"), QStringLiteral("C")), 1);
+        IPsend->show();
+        QVERIFY(IPsend->isVisible());
+        QCOMPARE(IPsend->SendStatus->text(), QStringLiteral("Validation: result 1"));
     }
 
     // After a kiosk exchange messagestring holds its frame until a tick rebuilds the

@@ -25,6 +25,7 @@ ReplyRecord earlierRecord()
     return r;
 }
 
+// Index: the reply holds no items and is not read (parseReply gives false).
 enum Failure { None, Conversion, Index };
 
 } // namespace
@@ -163,6 +164,11 @@ private slots:
             -3.25, noNumbers, noPrices);
         row("code not a number", dot, "RangeOK=OK&", Conversion, -1, earlier, -3.25, noNumbers,
             noPrices);
+        // A decimal value has no exponent: 1E3 is not 1000, and 1.5E2 not 150.
+        row("price with an exponent", dot, "RangeOK=1&Price1=1E3&", Conversion, 1, earlier, -3.25,
+            noNumbers, noPrices);
+        row("balance with an exponent", dot, "RangeOK=1&CardBalance=1%2E5E2&", Conversion, 1,
+            earlier, -3.25, noNumbers, noPrices);
         row("empty body", dot, "", Index, -1, earlier, -3.25, noNumbers, noPrices);
         row("blanks only", dot, "   ", Index, -1, earlier, -3.25, noNumbers, noPrices);
     }
@@ -176,13 +182,13 @@ private slots:
         const QByteArray reply = frame(body);
         switch (failure) {
         case None:
-            parseReply(reply, r);
+            QVERIFY(parseReply(reply, r));
             break;
         case Conversion:
             QVERIFY_THROWS_EXCEPTION(ConversionError, parseReply(reply, r));
             break;
         case Index:
-            QVERIFY_THROWS_EXCEPTION(IndexError, parseReply(reply, r));
+            QVERIFY(!parseReply(reply, r));
             break;
         }
         QTEST(r.RangeOK, "rangeOk");
@@ -192,7 +198,8 @@ private slots:
         QTEST((QList<double>{r.Price1, r.Price2, r.Price3, r.Price4}), "prices");
     }
 
-    // Chunks that end early: a header alone, one byte, nothing.
+    // Chunks without items: a header alone, one byte, nothing. The link never hands such
+    // a chunk over (it is not whole), but the parser stays safe with it.
     void truncatedReplies()
     {
         for (const QByteArray &chunk :
@@ -201,15 +208,12 @@ private slots:
             QList<int> lengths;
             ReplyHooks hooks;
             hooks.showLength = [&](int v) { lengths.append(v); };
-            QVERIFY_THROWS_EXCEPTION(IndexError, parseReply(chunk, r, hooks));
+            QVERIFY(!parseReply(chunk, r, hooks));
             QCOMPARE(r.number1, 0);
+            QCOMPARE(r.RangeOK, -1);
             const int second = chunk.size() > 1 ? 0x71 : 0;
             QCOMPARE(lengths, QList<int>{second - int(chunk.size())});
         }
-        // Without its CR LF (cut by the time bound) a reply is read as far as it came.
-        ReplyRecord r = earlierRecord();
-        parseReply(QByteArray("\0\x1a\0\x04RangeOK=1&Number1=40", 24), r);
-        QCOMPARE(r.number1, 40);
     }
 
     // A short reply's header is skipped by position: the first item is RangeOK itself.

@@ -5,14 +5,31 @@
 #include "platform/decimalseparator.h"
 #include "platform/errors.h"
 
+#include <QLocale>
 #include <QTest>
+#include <clocale>
 
 class WireFormatTest : public QObject
 {
     Q_OBJECT
 
+    // Sets the C library's locale, as QApplication does from the environment, and Qt's
+    // default locale to match.
+    static void useLocale(const QByteArray &name)
+    {
+        QVERIFY2(std::setlocale(LC_ALL, name.constData()),
+                 qPrintable(QStringLiteral("locale %1 is not generated (tools/prepare.sh does)")
+                                .arg(QString::fromLatin1(name))));
+        QLocale::setDefault(QLocale(QString::fromLatin1(name.left(name.indexOf('.')))));
+    }
+
 private slots:
-    void cleanup() { setDecimalSeparator(QLatin1Char('.')); }
+    void cleanup()
+    {
+        setDecimalSeparator(QLatin1Char('.'));
+        std::setlocale(LC_ALL, "C");
+        QLocale::setDefault(QLocale::c());
+    }
 
     void codePageRoundTrip()
     {
@@ -26,30 +43,63 @@ private slots:
         QVERIFY(!platform::codePageCarries(QChar(0x3A9)));
     }
 
+    // Every conversion between decimal numbers and text under the C library locales a
+    // kiosk meets: QApplication sets the C locale from the environment, and a conversion
+    // that went through it (strtod, printf) read "12.50" as 12 under de_DE and fr_FR.
     void decimalTexts_data()
     {
+        QTest::addColumn<QByteArray>("locale");
         QTest::addColumn<QChar>("separator");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<double>("value");
-        QTest::newRow("plain") << QChar('.') << "250.00" << true << 250.0;
-        QTest::newRow("sign") << QChar('.') << "-12.50" << true << -12.5;
-        QTest::newRow("no digits after point") << QChar('.') << "3." << true << 3.0;
-        QTest::newRow("comma separator") << QChar(',') << "2,5" << true << 2.5;
-        QTest::newRow("point under comma") << QChar(',') << "2.5" << false << 0.0;
-        QTest::newRow("thousands") << QChar('.') << "1,250.00" << false << 0.0;
-        QTest::newRow("two points") << QChar('.') << "1.2.3" << false << 0.0;
-        QTest::newRow("empty") << QChar('.') << "" << false << 0.0;
-        QTest::newRow("sign only") << QChar('.') << "-" << false << 0.0;
-        QTest::newRow("exponent") << QChar('.') << "1.5E2" << true << 150.0;
-        QTest::newRow("letters") << QChar('.') << "12x" << false << 0.0;
+        struct Case
+        {
+            const char *fault;
+            char separator;
+            const char *text;
+            bool valid;
+            double value;
+        };
+        const Case cases[] = {
+            {"fraction kept (12.50 read as 12)", '.', "12.50", true, 12.5},
+            {"fraction kept below a price (19.50 read as 19)", '.', "19.50", true, 19.5},
+            {"sign and fraction (-12.50 read as -12)", '.', "-12.50", true, -12.5},
+            {"plus sign", '.', "+2.25", true, 2.25},
+            {"no digits after the point", '.', "3.", true, 3.0},
+            {"no digits before the point", '.', ".5", true, 0.5},
+            {"comma separator from the settings (2,5 read as 2)", ',', "2,5", true, 2.5},
+            {"point under a comma separator is no number", ',', "2.5", false, 0.0},
+            {"thousands separator is no number", '.', "1,250.00", false, 0.0},
+            {"two separators", '.', "1.2.3", false, 0.0},
+            {"empty", '.', "", false, 0.0},
+            {"sign only", '.', "-", false, 0.0},
+            {"exponent is no decimal value (1.5E2 read as 150)", '.', "1.5E2", false, 0.0},
+            {"exponent is no decimal value (1E3 read as 1000)", '.', "1E3", false, 0.0},
+            {"leading blank", '.', " 2.5", false, 0.0},
+            {"trailing blank", '.', "2.5 ", false, 0.0},
+            {"letters after digits", '.', "12x", false, 0.0},
+            {"infinity spelt out", '.', "inf", false, 0.0},
+        };
+        for (const char *locale : {"C", "en_US.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8"}) {
+            for (const Case &c : cases) {
+                QTest::addRow("%s: %s", locale, c.fault)
+                    << QByteArray(locale) << QChar(c.separator) << QString::fromLatin1(c.text)
+                    << c.valid << c.value;
+            }
+            QTest::addRow("%s: beyond the double range", locale)
+                << QByteArray(locale) << QChar('.') << "1" + QString(400, QLatin1Char('0')) << false
+                << 0.0;
+        }
     }
     void decimalTexts()
     {
+        QFETCH(QByteArray, locale);
         QFETCH(QChar, separator);
         QFETCH(QString, text);
         QFETCH(bool, valid);
         QFETCH(double, value);
+        useLocale(locale);
         setDecimalSeparator(separator);
         if (valid)
             QCOMPARE(textToDecimal(text), value);
@@ -66,16 +116,33 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(ConversionError, textToInteger(QString::fromLatin1(bad)));
     }
 
+    // The general number format, under each locale: printf wrote the C locale's comma
+    // whatever separator the settings gave ("Balance: 12,5" with "." configured).
+    void generalNumberFormat_data()
+    {
+        QTest::addColumn<QByteArray>("locale");
+        for (const char *locale : {"C", "en_US.UTF-8", "de_DE.UTF-8", "fr_FR.UTF-8"})
+            QTest::newRow(locale) << QByteArray(locale);
+    }
     void generalNumberFormat()
     {
+        QFETCH(QByteArray, locale);
+        useLocale(locale);
+        setDecimalSeparator(QLatin1Char('.'));
         QCOMPARE(decimalToText(12.5), QStringLiteral("12.5"));
         QCOMPARE(decimalToText(250.0), QStringLiteral("250"));
         QCOMPARE(decimalToText(-0.1), QStringLiteral("-0.1"));
         QCOMPARE(decimalToText(1e20), QStringLiteral("1E20"));
         QCOMPARE(decimalToText(1.5e-7), QStringLiteral("1.5E-7"));
         QCOMPARE(decimalToText(0.1 + 0.2), QStringLiteral("0.3")); // 15 significant digits
+        QCOMPARE(decimalToText(123456789012345.0), QStringLiteral("123456789012345"));
+        QCOMPARE(decimalToText(1e15), QStringLiteral("1E15"));
+        QCOMPARE(decimalToText(0.0001), QStringLiteral("0.0001"));
         setDecimalSeparator(QLatin1Char(','));
         QCOMPARE(decimalToText(1234.75), QStringLiteral("1234,75"));
+        QCOMPARE(decimalToText(-2.5e-9), QStringLiteral("-2,5E-9"));
+        // Written and read back with the same separator, the value survives.
+        QCOMPARE(textToDecimal(decimalToText(19.99)), 19.99);
     }
 
     void dateAndTime()
@@ -137,8 +204,7 @@ private slots:
               QStringLiteral("12\t"), QString(QChar(0x7F)), QString(QChar(0xA0)),
               QStringLiteral("Ω")}) {
             const QString reason = wire::unsafeValueReason(unsafe);
-            QVERIFY2(!reason.isEmpty(), qPrintable(unsafe));
-            QVERIFY(!reason.contains(QLatin1Char(' ')));
+            QVERIFY2(reason.startsWith(QStringLiteral("Reference holds ")), qPrintable(unsafe));
         }
     }
 

@@ -49,6 +49,10 @@ SimFault faultFor(const QString &name, int kioskWaitMs)
     } else if (name == QLatin1String("short")) {
         fault.mode = QStringLiteral("bytes");
         fault.body = QByteArray("\0\x04\0\x04", 4);
+    } else if (name == QLatin1String("empty")) {
+        // Whole, with nothing in it.
+        fault.mode = QStringLiteral("bytes");
+        fault.body = QByteArray("\0\x04\0\x04\r\n", 6);
     } else if (name == QLatin1String("minusone")) {
         // An empty first value and no RangeOK item: nothing sets the result code.
         fault.mode = QStringLiteral("raw");

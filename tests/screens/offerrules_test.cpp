@@ -224,6 +224,9 @@ void OfferRulesTest::currencyTextFollowsTheRegionalFormat()
     QCOMPARE(::currencyText(-12345000, de), "-1.234,50" + nbsp + "€");
     QCOMPARE(::currencyText(-500, nl), "(€" + nbsp + "0,05)");
     QCOMPARE(::currencyText(12345000, us), QStringLiteral("$1,234,50"));
+    // fr_FR groups with a narrow no-break space.
+    const QLocale fr(QLocale::French, QLocale::France);
+    QCOMPARE(::currencyText(12345000, fr), "1" + QString(QChar(0x202f)) + "234,50" + nbsp + "€");
     setDecimalSeparator('.');
     QCOMPARE(::currencyText(12345000, de), "1.234.50" + nbsp + "€");
 }

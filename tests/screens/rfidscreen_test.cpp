@@ -24,6 +24,9 @@ private slots:
     void acceptedReadShowsBalanceAndOffers();
     void readsAreCollectedTrimmedAndValidated();
     void refusalShowsTheServerTextWithBlanks();
+    void linkRefusalShowsAPlainText_data();
+    void linkRefusalShowsAPlainText();
+    void readWhileTheLinkIsBusyIsAskedForAgain();
     void linkFailureStaysOnTheScreen_data();
     void linkFailureStaysOnTheScreen();
     void onlyAnAcceptedReadRestartsTheTimeout();
@@ -277,6 +280,59 @@ void RfidScreenTest::refusalShowsTheServerTextWithBlanks()
     Kiosk::read("55556666");
     QCOMPARE(rfidscreen->cardno, QStringLiteral("55556666"));
     QCOMPARE(rfidscreen->choices, 1);
+}
+
+// A card number the link itself will not send showed the link's technical words
+// ("Reference holds a blank or control character") to the member; the member sees a plain
+// refusal, the technician the reason in the link test window, and IPerror keeps the
+// server's last reason for nobody to show by mistake.
+void RfidScreenTest::linkRefusalShowsAPlainText_data()
+{
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("blank inside") << "1234 5678"
+                                  << "blank";
+    QTest::newRow("request syntax") << "1234&RangeOK=1"
+                                    << "request syntax";
+    // 160 characters fit a validation but not the card usage report that would follow.
+    QTest::newRow("too long for its usage report") << QString(160, '7') << "usage report";
+}
+
+void RfidScreenTest::linkRefusalShowsAPlainText()
+{
+    QFETCH(QString, card);
+    QFETCH(QString, reason);
+    Kiosk kiosk;
+    kiosk.open();
+    IPsend->IPerror = QStringLiteral("Earlier+reason");
+    Kiosk::read(card);
+    QCOMPARE(rfidscreen->label1->text(), QStringLiteral("Card not valid"));
+    QCOMPARE(rfidscreen->edcardno->text(), QStringLiteral("waiting..."));
+    QCOMPARE(rfidscreen->choices, 0);
+    QCOMPARE(IPsend->IPerror, QStringLiteral("Earlier+reason"));
+    QVERIFY2(IPsend->linkRefusal.contains(reason), qPrintable(IPsend->linkRefusal));
+    QVERIFY(IPsend->SendStatus->text().contains(IPsend->linkRefusal));
+    QCOMPARE(kiosk.requests("ValidateRangeId").size(), 0);
+}
+
+// A read that reaches the screen while another exchange runs is refused by the busy link;
+// it must not show whatever reason IPerror still holds, and the card may be read again.
+void RfidScreenTest::readWhileTheLinkIsBusyIsAskedForAgain()
+{
+    Kiosk kiosk;
+    kiosk.open();
+    IPsend->IPerror = QStringLiteral("Card+blocked+by+staff");
+    QString shown;
+    QTimer::singleShot(0, rfidscreen, [&] {
+        Kiosk::read("12345678");
+        shown = rfidscreen->label1->text();
+    });
+    QCOMPARE(IPsend->sendinput(QStringLiteral("55556666"), QStringLiteral("C")), 1);
+    QCOMPARE(shown, QStringLiteral("Please insert membership card and then remove"));
+    QCOMPARE(rfidscreen->edcardno->text(), QStringLiteral("waiting..."));
+    QCOMPARE(kiosk.requests("ValidateRangeId").size(), 1); // the running one only
+    Kiosk::read("12345678");
+    QCOMPARE(rfidscreen->choices, 3);
 }
 
 void RfidScreenTest::linkFailureStaysOnTheScreen_data()
