@@ -1,5 +1,6 @@
 #include "link/linkclient.h"
 
+#include "link/exchangereport.h"
 #include "link/linksettings.h"
 #include "link/replyparser.h"
 #include "link/wireformat.h"
@@ -63,6 +64,7 @@ int LinkClient::refuse(const QString &reason)
 
 int LinkClient::sendinput(const QString &id, const QString &rangeType)
 {
+    const ExchangeReport report(*this, ExchangeReport::validationOf(rangeType), id);
     if (running)
         return refusedNested;
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
@@ -81,6 +83,7 @@ int LinkClient::sendinput(const QString &id, const QString &rangeType)
 
 int LinkClient::sendvendstatus(const QString &id, const QString &rangeType)
 {
+    const ExchangeReport report(*this, ExchangeRecord::Operation::VoucherReport, id);
     if (running)
         return refusedNested;
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
@@ -93,6 +96,7 @@ int LinkClient::sendvendstatus(const QString &id, const QString &rangeType)
 
 int LinkClient::sendcardvendstatus(const QString &id, const QString &rangeType, int issueGroup)
 {
+    const ExchangeReport report(*this, ExchangeRecord::Operation::CardReport, id, issueGroup);
     if (running)
         return refusedNested;
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
@@ -105,6 +109,10 @@ int LinkClient::sendcardvendstatus(const QString &id, const QString &rangeType, 
 
 int LinkClient::sendMessageTo(const QString &host, const QString &port)
 {
+    const ExchangeReport report(
+        *this, ExchangeRecord::Operation::TestSend,
+        wire::itemValue(wire::splitItems(QStringView(messagestring).mid(wire::headerBytes)),
+                        u"Reference"));
     if (running)
         return refusedNested;
     // The technician's frame goes out as composed; only a length the byte cannot carry

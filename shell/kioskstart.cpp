@@ -2,6 +2,7 @@
 
 #include "link/ipsend.h"
 #include "shell/application.h"
+#include "shell/kioskjournal.h"
 #include "shell/mainscreen.h"
 #include "shell/quitafterfirstpaint.h"
 #include "shell/windowset.h"
@@ -9,6 +10,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+
+#include <optional>
 
 namespace {
 
@@ -26,6 +29,7 @@ public:
         m_parser.addVersionOption();
         m_parser.addOption(m_linkTest);
         m_parser.addOption(m_quitWhenShown);
+        m_parser.addOption(m_log);
     }
 
     QCommandLineParser &parser() { return m_parser; }
@@ -39,6 +43,7 @@ public:
         KioskOptions options;
         options.linkTest = m_parser.isSet(m_linkTest);
         options.quitWhenShown = m_parser.isSet(m_quitWhenShown);
+        options.log = m_parser.isSet(m_log);
         return options;
     }
 
@@ -52,6 +57,12 @@ private:
     const QCommandLineOption m_quitWhenShown{
         QStringLiteral("quit-when-shown"),
         QStringLiteral("End as soon as the main screen is shown (start-up benchmark).")};
+    const QCommandLineOption m_log{
+        QStringLiteral("log"),
+        QStringLiteral("Write one line per exchange with the server to standard error (time, "
+                       "operation, last four characters of the number, size group, result, "
+                       "duration), and the start and end. A usage report the server did not "
+                       "confirm is marked UNCONFIRMED.")};
 };
 
 } // namespace
@@ -88,19 +99,29 @@ void showAlreadyRunning()
 
 int runKiosk(const KioskOptions &options, const QString &guardName, const QString &settingsPath)
 {
+    std::optional<KioskJournal> journal;
+    if (options.log)
+        journal.emplace();
     // Held until the process ends; the running copy learns nothing of a refused one.
     const platform::SingleInstanceGuard guard(guardName);
     if (guard.alreadyRunning()) {
+        if (journal)
+            journal->refused();
         showAlreadyRunning();
         return 0;
     }
 
     WindowSet windows(settingsPath);
+    if (journal)
+        journal->started(*IPsend);
     QuitAfterFirstPaint quitter;
     if (options.quitWhenShown)
         mainscreen->installEventFilter(&quitter);
     mainscreen->showMaximized();
     if (options.linkTest)
         IPsend->show();
-    return QApplication::exec();
+    const int exitCode = QApplication::exec();
+    if (journal)
+        journal->ended(exitCode);
+    return exitCode;
 }

@@ -11,6 +11,8 @@ struct KioskOptions
     bool linkTest = false;
     // Ends the program as soon as the main screen has been painted (start-up benchmark).
     bool quitWhenShown = false;
+    // One line per exchange, and the start and end, on standard error.
+    bool log = false;
 };
 
 // The whole program: answers --help and --version without needing a display, otherwise
