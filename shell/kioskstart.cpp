@@ -2,6 +2,7 @@
 
 #include "link/ipsend.h"
 #include "shell/application.h"
+#include "shell/configcheck.h"
 #include "shell/kioskjournal.h"
 #include "shell/mainscreen.h"
 #include "shell/quitafterfirstpaint.h"
@@ -11,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -29,6 +31,7 @@ public:
         m_parser.addVersionOption();
         m_parser.addOption(m_linkTest);
         m_parser.addOption(m_quitWhenShown);
+        m_parser.addOption(m_checkConfig);
         m_parser.addOption(m_log);
     }
 
@@ -38,6 +41,7 @@ public:
         return m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"));
     }
     bool wantsVersion() const { return m_parser.isSet(QStringLiteral("version")); }
+    bool wantsConfigCheck() const { return m_parser.isSet(m_checkConfig); }
     KioskOptions options() const
     {
         KioskOptions options;
@@ -57,6 +61,13 @@ private:
     const QCommandLineOption m_quitWhenShown{
         QStringLiteral("quit-when-shown"),
         QStringLiteral("End as soon as the main screen is shown (start-up benchmark).")};
+    const QCommandLineOption m_checkConfig{
+        QStringLiteral("check-config"),
+        QStringLiteral("Check config.ini without starting the kiosk: show each line with its "
+                       "blanks and stray bytes, the address the server's name resolves to, the "
+                       "port and the decimal separator, and whether the server accepts a TCP "
+                       "connection within 5 s. Sends nothing. Exit status 0 when the server can "
+                       "be reached, 1 otherwise.")};
     const QCommandLineOption m_log{
         QStringLiteral("log"),
         QStringLiteral("Write one line per exchange with the server to standard error (time, "
@@ -76,6 +87,14 @@ int kioskMain(int argc, char **argv)
     // options (-platform and the like) are unknown here, so parse errors wait for later.
     KioskCommandLine early;
     early.parser().parse(arguments);
+    if (early.wantsConfigCheck()) {
+        QCoreApplication core(argc, argv);
+        ConfigCheck check(kioskSettingsPath());
+        const bool reachable = check.run();
+        std::fputs(check.report().toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+        return reachable ? 0 : 1;
+    }
     if (early.wantsHelp() || early.wantsVersion()) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Orvanta"));

@@ -15,8 +15,9 @@ struct KioskOptions
     bool log = false;
 };
 
-// The whole program: answers --help and --version without needing a display, otherwise
-// starts the application object and runs the kiosk. Returns the exit code.
+// The whole program: answers --help, --version and --check-config without needing a
+// display, otherwise starts the application object and runs the kiosk. Returns the exit
+// code.
 int kioskMain(int argc, char **argv);
 
 // The start-up after the framework's own start: claims the single-instance guard, creates
