@@ -15,6 +15,10 @@ ORVANTA_PACKAGES=(
     xvfb x11vnc xauth
     imagemagick librsvg2-bin time
     clang libclang-rt-14-dev
+    # The Debian packages and their test (tests/package/run.sh): building and checking them,
+    # what the kiosk session runs on, and the tools that drive it under Xvfb.
+    dpkg-dev lintian man-db systemd iproute2 procps
+    xserver-xorg-core xserver-xorg-input-libinput xinit x11-xserver-utils x11-utils xdotool
 )
 
 orvanta_install_missing() {
