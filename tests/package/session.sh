@@ -161,6 +161,31 @@ x xdotool windowfocus --sync "$box" key Return
 wait_for 10 bash -c "! kill -0 $second 2>/dev/null" || fail "the second copy did not end"
 kill -0 "$(kiosk_pid)" || fail "the first copy ended"
 
+step "the VNC unit shares the screen on the loopback only"
+vnc_unit=/lib/systemd/system/orvanta-vnc.service
+vnc_start=$(sed -n 's/^ExecStart=//p' "$vnc_unit")
+# Its command line with this run's display in place of the machine's :0.
+vnc_start=${vnc_start/-display :0/-display $display}
+[ "$(sed -n 's/^User=//p' "$vnc_unit")" = "$user" ] || fail "the VNC unit runs as another user"
+# shellcheck disable=SC2086 # the unit's command line, split as systemd splits it
+runuser -u "$user" -- $vnc_start >"$work/vnc.log" 2>&1 &
+vnc=$!
+started+=("$vnc")
+listening() { ss -ltnH 'sport = :5900' | grep -q .; }
+wait_for 15 listening || fail "x11vnc does not listen on port 5900"
+while read -r address; do
+    case "$address" in
+    127.0.0.1:5900 | "[::1]:5900") ;;
+    *) fail "x11vnc listens on $address" ;;
+    esac
+done < <(ss -ltnH 'sport = :5900' | awk '{ print $4 }')
+exec 3<>/dev/tcp/127.0.0.1/5900
+banner=$(head -c 12 <&3 | tr -d '\n')
+exec 3<&-
+[[ "$banner" == "RFB 003."* ]] || fail "no VNC greeting on 127.0.0.1:5900 (got \"$banner\")"
+kill "$vnc"
+wait "$vnc" 2>/dev/null || true
+
 step "a kill: the session ends as a failure, which Restart=on-failure answers"
 grep -qx "Restart=on-failure" "$unit" || fail "the unit has no Restart=on-failure"
 systemd-analyze verify "$unit" /lib/systemd/system/orvanta-vnc.service ||
