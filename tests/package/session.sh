@@ -51,6 +51,11 @@ grep -q "127.0.0.1 port 50001 refused the connection" "$work/check-closed.log" |
     fail "--check-config did not say that the port refused"
 
 step "the installed simulator with the installed demo data"
+# Without --data it finds its demo data under /usr/share and keeps the state with the user.
+mkdir -p "$work/home"
+HOME=$work/home timeout 3 /usr/bin/quillmark-sim --port 0 --quiet >/dev/null 2>"$work/sim-default.log" || true
+grep -q "data from /usr/share/quillmark-sim/demo-data.json, state kept in $work/home/.local/share/quillmark-sim/demo-state.json" \
+    "$work/sim-default.log" || fail "the installed simulator does not find its demo data"
 cp /usr/share/quillmark-sim/demo-data.json "$work/demo.json"
 chmod 666 "$work/demo.json"
 /usr/bin/quillmark-sim --data "$work/demo.json" --port 50001 >"$work/sim.out" 2>"$work/sim.log" &
