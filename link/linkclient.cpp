@@ -1,5 +1,6 @@
 #include "link/linkclient.h"
 
+#include "link/exchangereport.h"
 #include "link/linksettings.h"
 #include "link/replyparser.h"
 #include "link/wireformat.h"
@@ -121,6 +122,7 @@ void LinkClient::tell(const QString &text)
 
 int LinkClient::sendinput(const QString &id, const QString &rangeType)
 {
+    const ExchangeReport report(*this, ExchangeReport::validationOf(rangeType), id);
     if (running)
         return refuseBusy(validation);
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
@@ -144,6 +146,7 @@ int LinkClient::sendinput(const QString &id, const QString &rangeType)
 
 int LinkClient::sendvendstatus(const QString &id, const QString &rangeType)
 {
+    const ExchangeReport report(*this, ExchangeRecord::Operation::VoucherReport, id);
     if (running)
         return refuseBusy(voucherReport);
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
@@ -156,6 +159,7 @@ int LinkClient::sendvendstatus(const QString &id, const QString &rangeType)
 
 int LinkClient::sendcardvendstatus(const QString &id, const QString &rangeType, int issueGroup)
 {
+    const ExchangeReport report(*this, ExchangeRecord::Operation::CardReport, id, issueGroup);
     if (running)
         return refuseBusy(cardReport);
     if (const QString reason = wire::unsafeValueReason(id); !reason.isEmpty())
@@ -168,6 +172,10 @@ int LinkClient::sendcardvendstatus(const QString &id, const QString &rangeType, 
 
 int LinkClient::sendMessageTo(const QString &host, const QString &port)
 {
+    const ExchangeReport report(
+        *this, ExchangeRecord::Operation::TestSend,
+        wire::itemValue(wire::splitItems(QStringView(messagestring).mid(wire::headerBytes)),
+                        u"Reference"));
     if (running)
         return refuseBusy(send);
     // The technician's frame goes out as composed; only a length the byte cannot carry

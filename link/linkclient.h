@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/exchangerecord.h"
 #include "link/replyrecord.h"
 #include "link/tcpclient.h"
 
@@ -93,6 +94,10 @@ public:
     int validationWaitMs = 10000;
     int reportWaitMs = 10000;
     int connectTimeoutMs = 5000;
+
+    // Told of every call of the four operations above when it ends, refusals and errors
+    // included (the kiosk's --log). Empty: nobody is told.
+    std::function<void(const ExchangeRecord &)> exchangeEnded;
 
     // The clock read by a validation; tests may replace it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };

@@ -2,6 +2,8 @@
 
 #include "link/ipsend.h"
 #include "shell/application.h"
+#include "shell/configcheck.h"
+#include "shell/kioskjournal.h"
 #include "shell/mainscreen.h"
 #include "shell/quitafterfirstpaint.h"
 #include "shell/windowset.h"
@@ -9,6 +11,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+
+#include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -26,6 +31,8 @@ public:
         m_parser.addVersionOption();
         m_parser.addOption(m_linkTest);
         m_parser.addOption(m_quitWhenShown);
+        m_parser.addOption(m_checkConfig);
+        m_parser.addOption(m_log);
     }
 
     QCommandLineParser &parser() { return m_parser; }
@@ -34,11 +41,13 @@ public:
         return m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"));
     }
     bool wantsVersion() const { return m_parser.isSet(QStringLiteral("version")); }
+    bool wantsConfigCheck() const { return m_parser.isSet(m_checkConfig); }
     KioskOptions options() const
     {
         KioskOptions options;
         options.linkTest = m_parser.isSet(m_linkTest);
         options.quitWhenShown = m_parser.isSet(m_quitWhenShown);
+        options.log = m_parser.isSet(m_log);
         return options;
     }
 
@@ -52,6 +61,19 @@ private:
     const QCommandLineOption m_quitWhenShown{
         QStringLiteral("quit-when-shown"),
         QStringLiteral("End as soon as the main screen is shown (start-up benchmark).")};
+    const QCommandLineOption m_checkConfig{
+        QStringLiteral("check-config"),
+        QStringLiteral("Check config.ini without starting the kiosk: show each line with its "
+                       "blanks and stray bytes, the address the server's name resolves to, the "
+                       "port and the decimal separator, and whether the server accepts a TCP "
+                       "connection within 5 s. Sends nothing. Exit status 0 when the server can "
+                       "be reached, 1 otherwise.")};
+    const QCommandLineOption m_log{
+        QStringLiteral("log"),
+        QStringLiteral("Write one line per exchange with the server to standard error (time, "
+                       "operation, last four characters of the number, size group, result, "
+                       "duration), and the start and end. A usage report the server did not "
+                       "confirm is marked UNCONFIRMED.")};
 };
 
 } // namespace
@@ -65,6 +87,14 @@ int kioskMain(int argc, char **argv)
     // options (-platform and the like) are unknown here, so parse errors wait for later.
     KioskCommandLine early;
     early.parser().parse(arguments);
+    if (early.wantsConfigCheck()) {
+        QCoreApplication core(argc, argv);
+        ConfigCheck check(kioskSettingsPath());
+        const bool reachable = check.run();
+        std::fputs(check.report().toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+        return reachable ? 0 : 1;
+    }
     if (early.wantsHelp() || early.wantsVersion()) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Orvanta"));
@@ -88,19 +118,29 @@ void showAlreadyRunning()
 
 int runKiosk(const KioskOptions &options, const QString &guardName, const QString &settingsPath)
 {
+    std::optional<KioskJournal> journal;
+    if (options.log)
+        journal.emplace();
     // Held until the process ends; the running copy learns nothing of a refused one.
     const platform::SingleInstanceGuard guard(guardName);
     if (guard.alreadyRunning()) {
+        if (journal)
+            journal->refused();
         showAlreadyRunning();
         return 0;
     }
 
     WindowSet windows(settingsPath);
+    if (journal)
+        journal->started(*IPsend);
     QuitAfterFirstPaint quitter;
     if (options.quitWhenShown)
         mainscreen->installEventFilter(&quitter);
     mainscreen->showMaximized();
     if (options.linkTest)
         IPsend->show();
-    return QApplication::exec();
+    const int exitCode = QApplication::exec();
+    if (journal)
+        journal->ended(exitCode);
+    return exitCode;
 }

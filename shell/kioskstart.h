@@ -11,10 +11,13 @@ struct KioskOptions
     bool linkTest = false;
     // Ends the program as soon as the main screen has been painted (start-up benchmark).
     bool quitWhenShown = false;
+    // One line per exchange, and the start and end, on standard error.
+    bool log = false;
 };
 
-// The whole program: answers --help and --version without needing a display, otherwise
-// starts the application object and runs the kiosk. Returns the exit code.
+// The whole program: answers --help, --version and --check-config without needing a
+// display, otherwise starts the application object and runs the kiosk. Returns the exit
+// code.
 int kioskMain(int argc, char **argv);
 
 // The start-up after the framework's own start: claims the single-instance guard, creates

@@ -4,13 +4,11 @@
 #include "screens/barcodescreen.h"
 #include "screens/deferredlayout.h"
 #include "screens/rfidscreen.h"
+#include "shell/configcheck.h"
 #include "shell/mainscreen.h"
 
 #include "platform/errorreport.h"
 #include "platform/errors.h"
-
-#include <QCoreApplication>
-#include <QDir>
 
 Tmainscreen *mainscreen = nullptr;
 Tbarcodescreen *barcodescreen = nullptr;
@@ -31,9 +29,7 @@ WindowSet::WindowSet(const QString &settingsPath)
     // first paint.
     for (QWidget *hidden : std::initializer_list<QWidget *>{barcodescreen, rfidscreen, IPsend})
         screens::deferPolish(hidden);
-    const QString path = settingsPath.isEmpty()
-                             ? QDir(QCoreApplication::applicationDirPath()).filePath("config.ini")
-                             : settingsPath;
+    const QString path = settingsPath.isEmpty() ? kioskSettingsPath() : settingsPath;
     // An error in a creation handler is reported like any unhandled error; the window
     // still exists and start-up goes on.
     try {

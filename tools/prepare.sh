@@ -17,6 +17,10 @@ ORVANTA_PACKAGES=(
     iproute2 util-linux
     clang libclang-rt-14-dev
     locales
+    # The Debian packages and their test (tests/package/run.sh): building and checking them,
+    # what the kiosk session runs on, and the tools that drive it under Xvfb.
+    dpkg-dev lintian man-db systemd procps
+    xserver-xorg-core xserver-xorg-input-libinput xinit x11-xserver-utils x11-utils
 )
 
 # The tests convert numbers and currency under these locales, and CI runs the whole suite

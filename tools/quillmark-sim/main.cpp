@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <cstdio>
 
 namespace {
@@ -16,6 +17,29 @@ int fail(const QString &message)
 {
     std::fprintf(stderr, "quillmark-sim: %s\n", qPrintable(message));
     return 1;
+}
+
+// The demo data and where its state is kept. An installed program (/usr/bin) finds the data
+// in ../share/quillmark-sim and keeps the state in the user's data folder, since its own
+// folder is not the user's to write; in a build tree the data is the source file and the
+// state lies beside the program.
+struct DemoFiles
+{
+    QString data;
+    QString state;
+};
+
+DemoFiles demoFiles()
+{
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString installed =
+        programDir.absoluteFilePath(QStringLiteral("../share/quillmark-sim/demo-data.json"));
+    if (!QFileInfo::exists(installed))
+        return {QStringLiteral(QUILLMARK_SIM_DEMO_DATA),
+                programDir.filePath(QStringLiteral("demo-state.json"))};
+    const QString stateDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(stateDir);
+    return {QDir::cleanPath(installed), QDir(stateDir).filePath(QStringLiteral("demo-state.json"))};
 }
 
 } // namespace
@@ -31,7 +55,7 @@ int main(int argc, char *argv[])
         "report requests, one per connection, from a JSON data file.\n"
         "Without --state the accounts are written back into the data file; without --data "
         "the bundled demo data is read and its state kept in demo-state.json beside this "
-        "program, so the source tree stays untouched."));
+        "program (installed: in ~/.local/share/quillmark-sim), so the data stays untouched."));
     parser.addHelpOption();
     const QCommandLineOption dataOption(
         QStringLiteral("data"), QStringLiteral("JSON data file (default: bundled demo data)."),
@@ -83,10 +107,10 @@ int main(int argc, char *argv[])
     QString dataPath = parser.value(dataOption);
     QString statePath = parser.value(stateOption);
     if (dataPath.isEmpty()) {
-        dataPath = QStringLiteral(QUILLMARK_SIM_DEMO_DATA);
+        const DemoFiles demo = demoFiles();
+        dataPath = demo.data;
         if (statePath.isEmpty())
-            statePath = QDir(QCoreApplication::applicationDirPath())
-                            .filePath(QStringLiteral("demo-state.json"));
+            statePath = demo.state;
     }
     if (statePath.isEmpty())
         statePath = dataPath;
