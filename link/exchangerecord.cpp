@@ -1,5 +1,7 @@
 #include "link/exchangerecord.h"
 
+#include "link/linkclient.h"
+
 namespace {
 
 QString operationName(ExchangeRecord::Operation operation)
@@ -42,7 +44,10 @@ QString journalLine(const ExchangeRecord &record)
     QString result;
     switch (record.ending) {
     case ExchangeRecord::Ending::Result:
-        result = QString::number(record.result);
+        // The link's own refusal sent nothing: named, so that it is not read as a code
+        // of the server's.
+        result = record.result == linkresult::refusedByLink ? QStringLiteral("refused-by-link")
+                                                            : QString::number(record.result);
         break;
     case ExchangeRecord::Ending::Busy:
         result = QStringLiteral("busy");

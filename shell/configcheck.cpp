@@ -231,7 +231,7 @@ std::optional<quint32> ConfigCheck::serverAddress(const QString &host,
     // As the link resolves it: text beginning with a digit is a dotted IPv4 address, any
     // other text a host name whose first address is used.
     if (host.at(0).isDigit()) {
-        const std::optional<std::uint32_t> address = TTcpClient::resolveHost(host);
+        const std::optional<std::uint32_t> address = TTcpClient::resolveHost(host, deadline);
         if (!address) {
             problem(QStringLiteral("line 1 begins with a digit, so the kiosk reads it as an IPv4 "
                                    "address, and %1 is not one a server can have")

@@ -130,7 +130,7 @@ private slots:
             QCOMPARE(link.sendvendstatus(QStringLiteral("900099"), QStringLiteral("P")), 0);
             // Refused by the link itself, before any connection.
             QCOMPARE(link.sendcardvendstatus(QStringLiteral("1234 5678"), QStringLiteral("C"), 1),
-                     0);
+                     linkresult::refusedByLink);
             // Another exchange while one runs is refused as busy.
             link.nested = [&] {
                 link.sendcardvendstatus(QStringLiteral("12345678"), QStringLiteral("C"), 3);
@@ -161,7 +161,7 @@ private slots:
                                    "card-validation ref=5678 group=- result=1",
                                    "card-report ref=5678 group=2 result=1",
                                    "voucher-report ref=0099 group=- result=0 UNCONFIRMED",
-                                   "card-report ref=5678 group=1 result=0 UNCONFIRMED",
+                                   "card-report ref=5678 group=1 result=refused-by-link UNCONFIRMED",
                                    "card-report ref=5678 group=3 result=busy UNCONFIRMED",
                                    "card-validation ref=5678 group=- result=1",
                                    "test-send ref=B-77 group=- result=0",
