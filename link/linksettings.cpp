@@ -12,10 +12,12 @@ LinkSettings LinkSettings::parse(QByteArrayView contents)
     // A Windows editor saving as UTF-8 puts a byte-order mark first; read through the code
     // page it would stand in front of the address ("ï»¿127.0.0.1"). Nothing else is
     // trimmed.
-    qsizetype start = contents.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    settings.byteOrderMark = contents.startsWith("\xEF\xBB\xBF");
+    qsizetype start = settings.byteOrderMark ? 3 : 0;
     for (QString *target : targets) {
         if (start >= contents.size())
             break;
+        ++settings.lines;
         qsizetype end = start;
         while (end < contents.size() && contents[end] != '\r' && contents[end] != '\n')
             ++end;

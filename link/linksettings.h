@@ -11,6 +11,11 @@ struct LinkSettings
     QString server;    // line 1: dotted IPv4 address or host name
     QString port;      // line 2: decimal number or service name
     QString separator; // line 3: its first character is the decimal separator
+    // What the reading leaves out, for the configuration check: how many of the three
+    // lines the file holds (text after the last line end is a line of its own), and
+    // whether a byte-order mark stood in front of line 1.
+    int lines = 0;
+    bool byteOrderMark = false;
 
     // Splits file contents into the three lines (CR LF, LF or a lone CR end a line).
     static LinkSettings parse(QByteArrayView contents);

@@ -11,15 +11,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <optional>
 
 namespace {
-
-const QByteArray utf8Mark("\xEF\xBB\xBF");
 
 struct LineRole
 {
@@ -60,24 +57,6 @@ QString visibleBytes(QByteArrayView bytes)
 QString visible(const QString &text)
 {
     return visibleBytes(platform::toCodePage(text));
-}
-
-// How many of the three lines the file holds, split as the kiosk splits them: CR LF, LF
-// or a lone CR ends a line, and text after the last line end is a line of its own.
-int linesPresent(QByteArrayView contents)
-{
-    int lines = 0;
-    qsizetype at = 0;
-    while (lines < 3 && at < contents.size()) {
-        ++lines;
-        while (at < contents.size() && contents[at] != '\r' && contents[at] != '\n')
-            ++at;
-        if (at < contents.size() && contents[at] == '\r')
-            ++at;
-        if (at < contents.size() && contents[at] == '\n')
-            ++at;
-    }
-    return lines;
 }
 
 bool isBlank(char c)
@@ -151,15 +130,11 @@ bool ConfigCheck::check(const QDeadlineTimer &deadline)
         where += QStringLiteral(" (a link to %1)").arg(info.symLinkTarget());
     say(QStringLiteral("Settings file: ") + where);
 
-    // The kiosk's own reading; the bytes once more for what it does not tell (how many
-    // lines there are, a byte-order mark).
+    // The kiosk's own reading, which also tells how many lines there are and whether a
+    // byte-order mark stood in front.
     LinkSettings settings;
-    QByteArray contents;
     try {
         settings = LinkSettings::read(m_path);
-        QFile file(m_path);
-        if (file.open(QIODevice::ReadOnly))
-            contents = file.readAll();
     } catch (const KioskError &error) {
         problem(QStringLiteral("the file is missing or cannot be read: the kiosk shows \"%1\" at "
                                "start-up and every validation ends in a link failure")
@@ -167,14 +142,14 @@ bool ConfigCheck::check(const QDeadlineTimer &deadline)
         return false;
     }
 
-    const bool utf8Marked = contents.startsWith(utf8Mark);
-    if (utf8Marked)
+    if (settings.byteOrderMark)
         problem(QStringLiteral("the file begins with a UTF-8 byte-order mark (\\xEF\\xBB\\xBF), "
                                "which some editors add: save it as plain text without one"));
-    if (contents.startsWith("\xFF\xFE") || contents.startsWith("\xFE\xFF"))
+    if (const QByteArray first = platform::toCodePage(settings.server);
+        first.startsWith("\xFF\xFE") || first.startsWith("\xFE\xFF"))
         problem(QStringLiteral("the file is saved as UTF-16 (Unicode): save it as plain text"));
 
-    const int present = linesPresent(contents);
+    const int present = settings.lines;
     const QString values[3] = {settings.server, settings.port, settings.separator};
     for (int i = 0; i < 3; ++i) {
         const QString label =
@@ -204,11 +179,8 @@ bool ConfigCheck::check(const QDeadlineTimer &deadline)
         if (trailing > 0)
             problem(QStringLiteral("%1 ends in %2, which the kiosk does not trim")
                         .arg(label, plural(trailing, "blank")));
-        // The mark is named once, above, when the kiosk's reading keeps it in line 1.
-        const QByteArrayView rest = (i == 0 && utf8Marked && bytes.startsWith(utf8Mark))
-                                        ? QByteArrayView(bytes).sliced(utf8Mark.size())
-                                        : QByteArrayView(bytes);
-        if (const auto stray = std::find_if(rest.begin(), rest.end(), isStray); stray != rest.end())
+        if (const auto stray = std::find_if(bytes.begin(), bytes.end(), isStray);
+            stray != bytes.end())
             problem(QStringLiteral("%1 holds %2, a byte that is not plain text, which the kiosk "
                                    "takes as part of the value")
                         .arg(label, visibleBytes(QByteArrayView(stray, 1))));
