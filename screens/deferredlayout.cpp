@@ -1,5 +1,7 @@
 #include "screens/deferredlayout.h"
 
+#include "screens/picture.h"
+
 #include <QBackingStore>
 #include <QCoreApplication>
 #include <QEvent>
@@ -15,7 +17,7 @@ void finishLayout(QWidget *window, const QList<QLabel *> &captions)
     for (QLabel *label : labels) {
         const QString path = label->property("picture").toString();
         if (!path.isEmpty() && label->pixmap().isNull())
-            label->setPixmap(QPixmap(path));
+            label->setPixmap(loadPicture(path, label->devicePixelRatio()));
     }
     for (QLabel *label : captions)
         label->adjustSize();
