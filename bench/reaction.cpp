@@ -99,8 +99,8 @@ public:
     int report() const
     {
         int missed = 0;
-        std::printf("%-40s %5s %9s %9s %9s | %9s %9s   goal <= 16 ms\n", "reaction", "runs",
-                    "median", "max", "first", "CPU med", "CPU max");
+        std::printf("%-40s %5s %9s %9s %9s | %9s %9s %9s   goal <= 16 ms\n", "reaction", "runs",
+                    "median", "max", "first", "CPU med", "CPU max", "CPU 1st");
         for (const char *name : m_order) {
             std::vector<double> wall = m_samples.at(name);
             std::vector<double> cpu = m_cpuSamples.at(name);
@@ -109,9 +109,9 @@ public:
             std::sort(cpu.begin(), cpu.end());
             const bool met = wall.back() <= 16.0;
             missed += met ? 0 : 1;
-            std::printf("%-40s %5zu %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms   %s\n", name,
-                        wall.size(), wall[wall.size() / 2], wall.back(), first, cpu[cpu.size() / 2],
-                        cpu.back(), met ? "met" : "MISSED (max)");
+            std::printf("%-40s %5zu %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms %6.2f ms   %s\n",
+                        name, wall.size(), wall[wall.size() / 2], wall.back(), first,
+                        cpu[cpu.size() / 2], cpu.back(), cpu.front(), met ? "met" : "MISSED (max)");
         }
         return missed;
     }

@@ -10,8 +10,12 @@
 # It runs on Qt's offscreen platform and on the X11 (xcb) platform, the latter on a
 # virtual X display of its own (Xvfb, SCREEN=WxH, default 1024x768).
 #
+# With INSTRUCTIONS=1 it also counts the instructions of one run of each under callgrind
+# (valgrind), a figure that does not move with the machine's load.
+#
 # Usage: bench/startup.sh [BUILD_DIR]   (default build/; RUNS=N to change the count,
-#        PLATFORMS="offscreen xcb" to choose)
+#        PLATFORMS="offscreen xcb" to choose, XVFB_DISPLAY=N the first display number
+#        to try, default 99)
 # A kiosk that already runs on this machine holds the single-instance guard: stop it first.
 set -euo pipefail
 
@@ -54,13 +58,21 @@ measure() {
     echo "$(((end - start) / 1000)) $(tail -n 1 "$work/rss" | awk '{ printf "%d %.0f", $1, ($2 + $3) * 1000 }')" >>"$out"
 }
 
+# Instructions of the program's own process (not of the helpers it starts), in millions.
+instructions() {
+    valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.%p" "$@" >/dev/null 2>"$work/callgrind.log" || true
+    local pid
+    pid=$(sed -n 's/^==\([0-9]*\)== Command:.*/\1/p' "$work/callgrind.log" | head -n 1)
+    sed -n "s/^==$pid== Collected : \([0-9]*\)/\1/p" "$work/callgrind.log" | awk '{ printf "%.1f", $1 / 1e6 }'
+}
+
 median() { # column file
     sort -n -k"$1" "$2" | awk -v c="$1" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
 }
 
 start_xvfb() {
     command -v Xvfb >/dev/null || { echo "Xvfb is missing (package xvfb)" >&2; return 1; }
-    local display=140
+    local display="${XVFB_DISPLAY:-99}"
     while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
         display=$((display + 1))
     done
@@ -117,6 +129,15 @@ for platform in $PLATFORMS; do
         ratio("orvanta / bare label, the picture", pt, pc, pm)
         printf "\n"
     }'
+
+    if [ "${INSTRUCTIONS:-0}" = 1 ] && command -v valgrind >/dev/null; then
+        bi=$(instructions "$BARE")
+        pi=$(instructions "$BARE" "$PICTURE")
+        ki=$(instructions "$KIOSK" --quit-when-shown)
+        awk -v bi="$bi" -v pi="$pi" -v ki="$ki" 'BEGIN {
+            printf "instructions (callgrind): bare label, a word %.1f M; the picture %.1f M; orvanta %.1f M (%.2fx, %.2fx)\n\n",
+                bi, pi, ki, ki / bi, ki / pi }'
+    fi
 
     if [ -n "$xvfb" ]; then
         kill "$xvfb" 2>/dev/null || true

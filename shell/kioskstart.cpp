@@ -65,9 +65,9 @@ private:
         QStringLiteral("fit"),
         QStringLiteral("Scale the whole 1024x768 design to fill the screen's height (or its "
                        "width, on a screen narrower than 4:3), pictures drawn sharp at that "
-                       "size. Everything below the design then lies off the screen: the "
-                       "staff exit areas too, so end the kiosk from outside (Ctrl+C, kill, "
-                       "systemctl stop).")};
+                       "size. Everything below the design then lies off the screen, the "
+                       "staff exit areas too: end the kiosk from outside then (Ctrl+C, "
+                       "kill, or closing its window).")};
 };
 
 // Everything the first showing of a customer screen would do but the showing itself, one

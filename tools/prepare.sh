@@ -14,7 +14,7 @@ ORVANTA_PACKAGES=(
     zlib1g-dev fonts-urw-base35
     xvfb x11vnc xauth
     imagemagick librsvg2-bin time
-    libxcb-xtest0-dev xdotool
+    libxcb-xtest0-dev
     clang libclang-rt-14-dev
 )
 
