@@ -67,6 +67,12 @@ QByteArray accounts(int runs)
         .toJson(QJsonDocument::Compact);
 }
 
+// Milliseconds as text, without the C library's locale (the application object sets it).
+QByteArray ms(double value)
+{
+    return QByteArray::number(value, 'f', 2) + " ms";
+}
+
 double threadCpuMs()
 {
     timespec t{};
@@ -105,13 +111,16 @@ public:
             std::vector<double> wall = m_samples.at(name);
             std::vector<double> cpu = m_cpuSamples.at(name);
             const double first = wall.front();
+            const double firstCpu = cpu.front();
             std::sort(wall.begin(), wall.end());
             std::sort(cpu.begin(), cpu.end());
             const bool met = wall.back() <= 16.0;
             missed += met ? 0 : 1;
-            std::printf("%-40s %5zu %6.2f ms %6.2f ms %6.2f ms | %6.2f ms %6.2f ms %6.2f ms   %s\n",
-                        name, wall.size(), wall[wall.size() / 2], wall.back(), first,
-                        cpu[cpu.size() / 2], cpu.back(), cpu.front(), met ? "met" : "MISSED (max)");
+            std::printf("%-40s %5zu %9s %9s %9s | %9s %9s %9s   %s\n", name, wall.size(),
+                        ms(wall[wall.size() / 2]).constData(), ms(wall.back()).constData(),
+                        ms(first).constData(), ms(cpu[cpu.size() / 2]).constData(),
+                        ms(cpu.back()).constData(), ms(firstCpu).constData(),
+                        met ? "met" : "MISSED (max)");
         }
         return missed;
     }
@@ -321,8 +330,9 @@ int main(int argc, char **argv)
                     fit ? "--fit" : "design size", runs);
         missed = driver.report();
         std::printf("usage report exchange alone (the link's own time, median of 50): "
-                    "voucher %.2f ms, card %.2f ms\n",
-                    reportExchangeMs(false, 50), reportExchangeMs(true, 50));
+                    "voucher %s, card %s\n",
+                    ms(reportExchangeMs(false, 50)).constData(),
+                    ms(reportExchangeMs(true, 50)).constData());
     }
     return missed == 0 ? 0 : 1;
 }
