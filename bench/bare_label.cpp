@@ -3,7 +3,7 @@
 // file, it shows that picture instead, so that the kiosk can also be compared with a program
 // that decodes the same background. It ends after its first paint, as the kiosk does under
 // --quit-when-shown.
-#include "shell/quitafterfirstpaint.h"
+#include "shell/afterfirstpaint.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -17,7 +17,7 @@ int main(int argc, char **argv)
     if (argc > 1)
         label.setPixmap(QPixmap(QString::fromLocal8Bit(argv[1])));
     label.resize(1024, 768);
-    QuitAfterFirstPaint quitter;
+    AfterFirstPaint quitter(&QCoreApplication::quit);
     label.installEventFilter(&quitter);
     label.show();
     return QApplication::exec();

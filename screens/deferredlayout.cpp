@@ -1,5 +1,8 @@
 #include "screens/deferredlayout.h"
 
+#include "screens/picture.h"
+
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
@@ -14,10 +17,25 @@ void finishLayout(QWidget *window, const QList<QLabel *> &captions)
     for (QLabel *label : labels) {
         const QString path = label->property("picture").toString();
         if (!path.isEmpty() && label->pixmap().isNull())
-            label->setPixmap(QPixmap(path));
+            label->setPixmap(loadPicture(path, label->devicePixelRatio()));
     }
     for (QLabel *label : captions)
         label->adjustSize();
+}
+
+void prepareAhead(QWidget *window)
+{
+    finishLayout(window, {});
+    window->ensurePolished();
+    window->winId();
+    // Painted into the window's own backing store: its buffer is allocated and touched
+    // now, and the glyphs are cached for the device the showing paints on. The showing
+    // repaints the whole window before anything of it reaches the screen.
+    QBackingStore *store = window->backingStore();
+    store->resize(window->size());
+    store->beginPaint(QRegion(window->rect()));
+    window->render(store->paintDevice());
+    store->endPaint();
 }
 
 void deferPolish(QWidget *window)

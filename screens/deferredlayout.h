@@ -17,6 +17,12 @@ namespace screens {
 // for each showing: both steps cost nothing when already done.
 void finishLayout(QWidget *window, const QList<QLabel *> &captions);
 
+// Does ahead of a hidden window's first showing what that showing would spend most of its
+// time on: its pictures, its style, its native window and backing store, and one paint,
+// which loads the fonts and draws each glyph of its texts once. Its captions are still
+// fitted when it is shown, which is cheap once their fonts are loaded.
+void prepareAhead(QWidget *window);
+
 // Withdraws the style polishing that every new control asks of the event loop, for window
 // and all its controls: for a hidden window it would run before the first screen is
 // painted, and showing the window polishes it anyway.

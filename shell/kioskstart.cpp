@@ -1,19 +1,25 @@
 #include "shell/kioskstart.h"
 
 #include "link/ipsend.h"
+#include "screens/barcodescreen.h"
+#include "screens/deferredlayout.h"
+#include "screens/rfidscreen.h"
+#include "shell/afterfirstpaint.h"
 #include "shell/application.h"
 #include "shell/configcheck.h"
 #include "shell/kioskjournal.h"
 #include "shell/mainscreen.h"
-#include "shell/quitafterfirstpaint.h"
 #include "shell/windowset.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
 
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -33,6 +39,7 @@ public:
         m_parser.addOption(m_quitWhenShown);
         m_parser.addOption(m_checkConfig);
         m_parser.addOption(m_log);
+        m_parser.addOption(m_fit);
     }
 
     QCommandLineParser &parser() { return m_parser; }
@@ -48,6 +55,7 @@ public:
         options.linkTest = m_parser.isSet(m_linkTest);
         options.quitWhenShown = m_parser.isSet(m_quitWhenShown);
         options.log = m_parser.isSet(m_log);
+        options.fit = m_parser.isSet(m_fit);
         return options;
     }
 
@@ -74,7 +82,32 @@ private:
                        "operation, last four characters of the number, size group, result, "
                        "duration), and the start and end. A usage report the server did not "
                        "confirm is marked UNCONFIRMED.")};
+    const QCommandLineOption m_fit{
+        QStringLiteral("fit"),
+        QStringLiteral("Scale the whole 1024x768 design to fill the screen's height (or its "
+                       "width, on a screen narrower than 4:3), pictures drawn sharp at that "
+                       "size. Everything below the design then lies off the screen, the "
+                       "staff exit areas too: end the kiosk from outside then (Ctrl+C, "
+                       "kill, or closing its window).")};
 };
+
+// Everything the first showing of a customer screen would do but the showing itself, one
+// screen at a time, so that a touch in between is answered first. A screen that is up
+// already has done it.
+void prepareCustomerScreens()
+{
+    QTimer::singleShot(0, mainscreen, [] {
+        if (!barcodescreen->isVisible())
+            screens::prepareAhead(barcodescreen);
+        QTimer::singleShot(0, mainscreen, [] {
+            if (!rfidscreen->isVisible())
+                screens::prepareAhead(rfidscreen);
+        });
+    });
+}
+
+constexpr qreal kDesignWidth = 1024;
+constexpr qreal kDesignHeight = 768;
 
 } // namespace
 
@@ -103,10 +136,58 @@ int kioskMain(int argc, char **argv)
             early.parser().showHelp(0);
         early.parser().showVersion();
     }
+    if (early.options().fit)
+        prepareFit(argc, argv);
     Application app(argc, argv);
     KioskCommandLine commandLine;
     commandLine.parser().process(app);
     return runKiosk(commandLine.options());
+}
+
+qreal fitFactor(const QSize &screen)
+{
+    if (screen.isEmpty())
+        return 1;
+    return qMin(screen.height() / kDesignHeight, screen.width() / kDesignWidth);
+}
+
+void prepareFit(int argc, char **argv)
+{
+    // A factor left in the environment would already be in the size learnt below; --fit
+    // sets the whole factor itself.
+    qunsetenv("QT_SCALE_FACTOR");
+    qreal factor = 1;
+    {
+        // The application object takes Qt's own options (-platform and the like) out of
+        // the arguments it is given, so it gets copies and the real one finds them all.
+        std::vector<QByteArray> copies(argv, argv + argc);
+        std::vector<char *> arguments;
+        for (QByteArray &copy : copies)
+            arguments.push_back(copy.data());
+        arguments.push_back(nullptr);
+        int count = argc;
+        // Only the platform's screens are wanted: a bare GUI application, no widgets.
+        const QGuiApplication probe(count, arguments.data());
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            factor = fitFactor(screen->geometry().size());
+    }
+    // Locale-free: the text is read back by Qt, which expects a dot.
+    if (!qFuzzyCompare(factor, qreal(1)))
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(factor, 'g', 17));
+}
+
+void showFirstScreen(const KioskOptions &options)
+{
+    // Once the main screen is up, the start-up benchmark ends; a kiosk that runs on uses
+    // the idle time to get its customer screens ready.
+    auto *afterPaint =
+        new AfterFirstPaint(options.quitWhenShown ? std::function<void()>(&QCoreApplication::quit)
+                                                  : std::function<void()>(&prepareCustomerScreens),
+                            mainscreen);
+    mainscreen->installEventFilter(afterPaint);
+    mainscreen->showMaximized();
+    if (options.linkTest)
+        IPsend->show();
 }
 
 void showAlreadyRunning()
@@ -133,12 +214,7 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
     WindowSet windows(settingsPath);
     if (journal)
         journal->started(*IPsend);
-    QuitAfterFirstPaint quitter;
-    if (options.quitWhenShown)
-        mainscreen->installEventFilter(&quitter);
-    mainscreen->showMaximized();
-    if (options.linkTest)
-        IPsend->show();
+    showFirstScreen(options);
     const int exitCode = QApplication::exec();
     if (journal)
         journal->ended(exitCode);

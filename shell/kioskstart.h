@@ -2,6 +2,7 @@
 
 #include "platform/singleinstanceguard.h"
 
+#include <QSize>
 #include <QString>
 
 // How the kiosk was asked to start, from its command line.
@@ -13,6 +14,8 @@ struct KioskOptions
     bool quitWhenShown = false;
     // One line per exchange, and the start and end, on standard error.
     bool log = false;
+    // Scales the whole design to fill the screen (see prepareFit).
+    bool fit = false;
 };
 
 // The whole program: answers --help, --version and --check-config without needing a
@@ -27,6 +30,21 @@ int kioskMain(int argc, char **argv);
 int runKiosk(const KioskOptions &options,
              const QString &guardName = QString::fromLatin1(platform::kInstanceGuardName),
              const QString &settingsPath = QString());
+
+// The factor that makes the 1024 x 768 design as large as the screen allows without
+// cutting any of it off: the design's height fills the screen's, unless the screen is
+// narrower than 4:3 and its width bounds the design first.
+qreal fitFactor(const QSize &screen);
+
+// For --fit: learns the primary screen's size through the platform and scales the whole
+// program by fitFactor through Qt's own high-DPI scaling (QT_SCALE_FACTOR), so that
+// fonts, positions, click areas and pictures grow together. Qt reads the factor when the
+// application object is made, so this runs before it exists.
+void prepareFit(int argc, char **argv);
+
+// Shows the first window of a started kiosk: the main screen and, with --link-test, the
+// link test window.
+void showFirstScreen(const KioskOptions &options);
 
 // The box a second copy shows before it ends.
 void showAlreadyRunning();

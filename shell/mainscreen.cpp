@@ -2,6 +2,7 @@
 
 #include "components/BriskComponents.h"
 #include "screens/barcodescreen.h"
+#include "screens/deferredlayout.h"
 #include "screens/rfidscreen.h"
 #include "screens/screencover.h"
 #include "shell/windowset.h"
@@ -30,6 +31,8 @@ Tmainscreen::Tmainscreen(QWidget *parent)
     Timer2->setObjectName(QStringLiteral("Timer2"));
     setupUi(this);
     new ScreenCover(this);
+    // The background at the screen's device pixel ratio (sharp under --fit).
+    screens::finishLayout(this, {});
     BriskRoutines->setObjectName(QStringLiteral("BriskRoutines"));
     BriskRoutines->setProperty("Version", QStringLiteral("1.1"));
     // Text controls fit their text, so a caption takes clicks on its letters only.

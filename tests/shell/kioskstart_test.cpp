@@ -171,6 +171,7 @@ private slots:
         QVERIFY2(help.contains(QStringLiteral("--link-test")), qPrintable(help));
         QVERIFY(help.contains(QStringLiteral("link test window for technicians")));
         QVERIFY(help.contains(QStringLiteral("--quit-when-shown")));
+        QVERIFY(help.contains(QStringLiteral("--fit")));
     }
 };
 
