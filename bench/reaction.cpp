@@ -105,8 +105,8 @@ public:
     int report() const
     {
         int missed = 0;
-        std::printf("%-40s %5s %9s %9s %9s | %9s %9s %9s   goal <= 16 ms\n", "reaction", "runs",
-                    "median", "max", "first", "CPU med", "CPU max", "CPU 1st");
+        std::printf("%-40s %5s %9s %9s %9s %6s | %9s %9s %9s   goal <= 16 ms\n", "reaction", "runs",
+                    "median", "max", "first", ">16ms", "CPU med", "CPU max", "CPU 1st");
         for (const char *name : m_order) {
             std::vector<double> wall = m_samples.at(name);
             std::vector<double> cpu = m_cpuSamples.at(name);
@@ -116,9 +116,12 @@ public:
             std::sort(cpu.begin(), cpu.end());
             const bool met = wall.back() <= 16.0;
             missed += met ? 0 : 1;
-            std::printf("%-40s %5zu %9s %9s %9s | %9s %9s %9s   %s\n", name, wall.size(),
+            // How many runs missed the frame: a rare slow run and a slow reaction differ.
+            const auto over =
+                std::count_if(wall.begin(), wall.end(), [](double w) { return w > 16.0; });
+            std::printf("%-40s %5zu %9s %9s %9s %6td | %9s %9s %9s   %s\n", name, wall.size(),
                         ms(wall[wall.size() / 2]).constData(), ms(wall.back()).constData(),
-                        ms(first).constData(), ms(cpu[cpu.size() / 2]).constData(),
+                        ms(first).constData(), over, ms(cpu[cpu.size() / 2]).constData(),
                         ms(cpu.back()).constData(), ms(firstCpu).constData(),
                         met ? "met" : "MISSED (max)");
         }
