@@ -1,16 +1,23 @@
 #include "components/fileroutines.h"
 
+#include "components/filemapping.h"
+#include "components/filereplacement.h"
+#include "components/regularfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QtEndian>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -22,13 +29,22 @@ namespace {
 constexpr qint64 kAsciiChunk = 2048;
 constexpr qint64 kCrcBlock = 65521;
 constexpr qint64 kCopyBlock = 1 << 16;
+constexpr qint64 kCompareBlock = 1 << 16;
 constexpr qint64 kMaxCheckSumWords = 500;
+// Below this a file is summed by read(): mapping it would cost more than copying it.
+constexpr qint64 kMapAtLeast = 1 << 18;
 
-// Closes a descriptor that no QFile has taken over yet.
+// A descriptor of our own, closed when it goes.
 class Descriptor
 {
 public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    Descriptor(Descriptor &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     ~Descriptor()
@@ -37,62 +53,23 @@ public:
             ::close(m_fd);
     }
     int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;
 };
-
-// The routines work on regular files only. A named pipe that nobody writes, or a device,
-// would block the open or the reads for ever (or never end), so the open does not wait
-// (O_NONBLOCK) and anything else is refused before a byte is read. On success the file
-// reads and writes blocking again, as files do. Returns false with a reason.
-bool openRegular(QFile &file, const QString &name, int flags, struct stat *info, QString *why)
-{
-    Descriptor fd(
-        ::open(QFile::encodeName(name).constData(), flags | O_NONBLOCK | O_CLOEXEC, 0666));
-    struct stat st;
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
-        *why = qt_error_string(errno);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *why = QStringLiteral("not a regular file");
-        return false;
-    }
-    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-    const QIODevice::OpenMode mode =
-        (flags & O_ACCMODE) == O_RDONLY ? QIODevice::ReadOnly : QIODevice::WriteOnly;
-    if (!file.open(fd.get(), mode, QFileDevice::AutoCloseHandle)) {
-        *why = file.errorString();
-        return false;
-    }
-    fd.release();
-    if (info)
-        *info = st;
-    return true;
-}
 
 QString describe(const QString &name, const QString &why)
 {
     return QStringLiteral("\"%1\": %2").arg(name, why);
 }
 
-void openOrThrow(QFile &file, const QString &name, int flags, struct stat *info = nullptr)
+RegularFile openOrThrow(const QString &name)
 {
     QString why;
-    if (!openRegular(file, name, flags, info, &why))
+    RegularFile file = RegularFile::openForReading(name, &why);
+    if (!file.isOpen())
         throw FileError(QStringLiteral("Cannot open file ") + describe(name, why));
-}
-
-QByteArray readWhole(const QString &name)
-{
-    QFile file;
-    openOrThrow(file, name, O_RDONLY);
-    QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw FileError(QStringLiteral("Cannot read file ") + describe(name, file.errorString()));
-    return content;
+    return file;
 }
 
 // Tab, line feed, carriage return, the Ctrl-Z end-of-file mark and everything from the
@@ -102,41 +79,93 @@ constexpr bool isTextByte(unsigned char b)
     return b >= 32 || b == 9 || b == 10 || b == 13 || b == 26;
 }
 
-// Only * and ? are wildcards; brackets and the rest match themselves. A pattern that ends
-// in ".*" also matches a name without an extension, as the original platform's search did:
-// "*.*" is every name and "report.*" finds "report" as well as "report.txt".
-QRegularExpression wildcardPattern(const QString &pattern)
+// Names are bytes on Linux, and not every name is valid UTF-8 (a Latin-1 name from an
+// older system, say): matching works on the bytes, so such a name is found and read like
+// any other. A character is a whole UTF-8 sequence, or a single byte that is not part of
+// one, so "?" stands for one letter whatever the name's encoding.
+qsizetype characterLength(const QByteArray &name, qsizetype at)
 {
-    const bool anyExtension = pattern.endsWith(QStringLiteral(".*"));
-    QString rx;
-    for (const QChar c : anyExtension ? pattern.chopped(2) : pattern) {
-        if (c == u'*')
-            rx += QStringLiteral(".*");
-        else if (c == u'?')
-            rx += u'.';
-        else
-            rx += QRegularExpression::escape(QString(c));
+    const auto lead = static_cast<unsigned char>(name[at]);
+    const qsizetype length = lead < 0xC2   ? 1
+                             : lead < 0xE0 ? 2
+                             : lead < 0xF0 ? 3
+                             : lead < 0xF5 ? 4
+                                           : 1;
+    if (at + length > name.size())
+        return 1;
+    for (qsizetype i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(name[at + i]) & 0xC0) != 0x80)
+            return 1;
     }
-    if (anyExtension)
-        rx += QStringLiteral("(\\..*)?");
-    return QRegularExpression(QRegularExpression::anchoredPattern(rx),
-                              QRegularExpression::DotMatchesEverythingOption);
+    return length;
 }
 
-QFileInfo firstMatch(const QString &sFileName)
+// Only * (any run of characters) and ? (one character) are wildcards; brackets and the rest
+// match themselves.
+bool wildcardMatch(const QByteArray &pattern, const QByteArray &name)
 {
-    const QFileInfo pattern(sFileName);
-    const QString name = pattern.fileName();
-    if (!name.contains(u'*') && !name.contains(u'?'))
-        return pattern.exists() ? pattern : QFileInfo();
-    const QRegularExpression rx = wildcardPattern(name);
-    const QFileInfoList entries = pattern.dir().entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &entry : entries) {
-        if (rx.match(entry.fileName()).hasMatch())
-            return entry;
+    qsizetype p = 0, n = 0;
+    qsizetype starP = -1, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '?') {
+            n += characterLength(name, n);
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && pattern[p] == name[n]) {
+            ++p;
+            ++n;
+        } else if (starP >= 0) {
+            // The last star takes one more character and the rest is tried again.
+            starN += characterLength(name, starN);
+            n = starN;
+            p = starP + 1;
+        } else {
+            return false;
+        }
     }
-    return QFileInfo();
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+// A pattern that ends in ".*" also matches a name without an extension, as the original
+// platform's search did: "*.*" is every name and "report.*" finds "report" as well as
+// "report.txt".
+bool nameMatches(const QByteArray &pattern, const QByteArray &name)
+{
+    return wildcardMatch(pattern, name) ||
+           (pattern.endsWith(".*") && wildcardMatch(pattern.chopped(2), name));
+}
+
+// The first entry in byte order of the names that matches, hidden ones included; false when
+// none matches or the one found cannot be looked at.
+bool firstMatch(const QString &sFileName, struct stat *found)
+{
+    const QByteArray path = QFile::encodeName(sFileName);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray pattern = path.mid(slash + 1);
+    if (!pattern.contains('*') && !pattern.contains('?'))
+        return !path.isEmpty() && ::stat(path.constData(), found) == 0;
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : path.left(slash);
+    std::unique_ptr<DIR, int (*)(DIR *)> handle(opendir(folder.constData()), closedir);
+    if (!handle)
+        return false;
+    QByteArray first;
+    bool any = false;
+    while (const dirent *entry = readdir(handle.get())) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        if (nameMatches(pattern, name) && (!any || name < first)) {
+            first = name;
+            any = true;
+        }
+    }
+    return any && ::fstatat(dirfd(handle.get()), first.constData(), found, 0) == 0;
 }
 
 // The access time as a DOS date and time: two-second steps, years 1980 to 2107.
@@ -171,50 +200,117 @@ qint64 dirSize(const QByteArray &dir, bool subdir)
     return sum;
 }
 
+// The folder itself (not a link to one), owned by us and closed to everyone else, judged on
+// the descriptor that is then used, so that nothing can be swapped in after the check.
+Descriptor openPrivateFolder(const QByteArray &path)
+{
+    if (!path.startsWith('/'))
+        return Descriptor();
+    Descriptor fd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+        return Descriptor();
+    return fd;
+}
+
+struct TempFolder
+{
+    QString path;
+    Descriptor fd;
+};
+
+// The folder that a fallback made with mkdtemp: kept for the life of the process, so that
+// the names handed out gather in one folder rather than one folder each.
+std::mutex g_fallbackLock;
+QString g_fallback;
+
 // The folder of the temporary names: the user's own runtime folder ($XDG_RUNTIME_DIR, made
 // by the login for this user alone) where there is one, else a folder "orvanta-<uid>" of
-// our own in the shared temporary folder (TMPDIR, else /tmp), made private to us. Either
-// is used only when it is a real folder (no link), owned by us and closed to everyone
-// else, so that nobody else can put a file or a link under a name handed out here.
-// Empty when neither is fit.
-QString privateTempFolder()
+// our own in the shared temporary folder (TMPDIR, else /tmp), made private to us. Another
+// account can make that name first (or a link, or a folder open to all); then a folder
+// with a name nobody can guess ("orvanta-<uid>-XXXXXX", made by mkdtemp) takes its place.
+// Nothing outside a folder closed to others is ever handed out; an empty path when not
+// even a fallback can be made.
+TempFolder privateTempFolder()
 {
-    const auto isPrivate = [](const QByteArray &path) {
-        struct stat st;
-        return path.startsWith('/') && ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-               st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
-    };
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (isPrivate(runtime))
-        return QFile::decodeName(runtime);
+    if (Descriptor fd = openPrivateFolder(runtime); fd.get() >= 0)
+        return {QFile::decodeName(runtime), std::move(fd)};
     const QString own = QDir::tempPath() + QStringLiteral("/orvanta-%1").arg(::geteuid());
     const QByteArray ownPath = QFile::encodeName(own);
-    if (::mkdir(ownPath.constData(), 0700) != 0 && errno != EEXIST)
-        return QString();
-    return isPrivate(ownPath) ? own : QString();
+    ::mkdir(ownPath.constData(), 0700);
+    if (Descriptor fd = openPrivateFolder(ownPath); fd.get() >= 0)
+        return {own, std::move(fd)};
+
+    const std::lock_guard<std::mutex> lock(g_fallbackLock);
+    if (g_fallback.startsWith(own + u'-')) {
+        if (Descriptor fd = openPrivateFolder(QFile::encodeName(g_fallback)); fd.get() >= 0)
+            return {g_fallback, std::move(fd)};
+    }
+    QByteArray pattern = ownPath + "-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        return TempFolder();
+    Descriptor fd = openPrivateFolder(pattern);
+    if (fd.get() < 0)
+        return TempFolder();
+    g_fallback = QFile::decodeName(pattern);
+    return {g_fallback, std::move(fd)};
+}
+
+// Both files a block at a time, so that no file needs room in memory.
+bool sameContent(RegularFile &first, RegularFile &second, const QString &name1,
+                 const QString &name2)
+{
+    std::vector<char> a, b;
+    try {
+        a.resize(kCompareBlock);
+        b.resize(kCompareBlock);
+    } catch (const std::bad_alloc &) {
+        throw FileError(
+            QStringLiteral("Out of memory comparing \"%1\" and \"%2\"").arg(name1, name2));
+    }
+    for (;;) {
+        const qint64 gotA = first.read(a.data(), kCompareBlock);
+        if (gotA < 0)
+            throw FileError(QStringLiteral("Cannot read file ") +
+                            describe(name1, qt_error_string(errno)));
+        const qint64 gotB = second.read(b.data(), kCompareBlock);
+        if (gotB < 0)
+            throw FileError(QStringLiteral("Cannot read file ") +
+                            describe(name2, qt_error_string(errno)));
+        if (gotA != gotB || std::memcmp(a.data(), b.data(), size_t(gotA)) != 0)
+            return false;
+        if (gotA == 0)
+            return true;
+    }
 }
 
 } // namespace
 
 // The "~XXXX.tmp" file is created as a reservation; a candidate is passed over when the
-// name to be returned already exists too.
+// name to be returned already exists too (as anything, a link included).
 QString FileRoutines::GetTempFile(const QString &Extension)
 {
-    const QString folder = privateTempFolder();
-    if (folder.isEmpty())
+    const TempFolder folder = privateTempFolder();
+    if (folder.fd.get() < 0)
         return QString();
     quint32 unique = QRandomGenerator::global()->bounded(0x10000u);
     for (int tries = 0; tries < 0x10000; ++tries, unique = (unique + 1) & 0xFFFF) {
         if (unique == 0)
             continue;
-        const QString stem = folder + QStringLiteral("/~") + QString::number(unique, 16).toUpper();
-        if (QFileInfo::exists(stem + Extension))
+        const QString stem = QStringLiteral("~") + QString::number(unique, 16).toUpper();
+        struct stat st;
+        if (::fstatat(folder.fd.get(), QFile::encodeName(stem + Extension).constData(), &st,
+                      AT_SYMLINK_NOFOLLOW) == 0)
             continue;
-        const QByteArray path = QFile::encodeName(stem + QStringLiteral(".tmp"));
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const QByteArray reservation = QFile::encodeName(stem + QStringLiteral(".tmp"));
+        const int fd =
+            ::openat(folder.fd.get(), reservation.constData(),
+                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);
-            return stem + Extension;
+            return folder.path + u'/' + stem + Extension;
         }
         if (errno != EEXIST)
             break;
@@ -222,23 +318,24 @@ QString FileRoutines::GetTempFile(const QString &Extension)
     return QString();
 }
 
-// Wildcards are * and ?; entries are tried in name order, hidden ones included.
+// Wildcards are * and ?; entries are tried in byte order of their names, hidden ones
+// included. A link is followed to what it names.
 TDateTime FileRoutines::GetFileLastAccessTime(const QString &sFileName)
 {
-    const QFileInfo match = firstMatch(sFileName);
-    if (!match.exists())
+    struct stat found;
+    if (!firstMatch(sFileName, &found))
         return toTDateTime(QDateTime::currentDateTime());
-    return dosRounded(match.lastRead().toLocalTime());
+    return dosRounded(QDateTime::fromSecsSinceEpoch(found.st_atim.tv_sec).toLocalTime());
 }
 
 // Always opened read-only: a read-only text file is text whatever ran before.
 bool FileRoutines::FileIsAscii(const QString &NomeFile)
 {
-    QFile file;
     QString why;
-    if (!openRegular(file, NomeFile, O_RDONLY, nullptr, &why))
+    RegularFile file = RegularFile::openForReading(NomeFile, &why);
+    if (!file.isOpen())
         return false;
-    char chunk[kAsciiChunk];
+    unsigned char chunk[kAsciiChunk];
     for (;;) {
         const qint64 got = file.read(chunk, kAsciiChunk);
         if (got < 0)
@@ -247,97 +344,114 @@ bool FileRoutines::FileIsAscii(const QString &NomeFile)
             return true;
         bool text = true;
         for (qint64 i = 0; i < got; ++i)
-            text &= isTextByte(static_cast<unsigned char>(chunk[i]));
+            text &= isTextByte(chunk[i]);
         if (!text)
             return false;
     }
 }
 
+// Sizes first: files of different sizes are unequal without a byte read.
 bool FileRoutines::Are2FilesEqual(const QString &fileName1, const QString &fileName2)
 {
-    const QByteArray first = readWhole(fileName1);
-    const QByteArray second = readWhole(fileName2);
-    return first.size() == second.size() && first == second;
+    RegularFile first = openOrThrow(fileName1);
+    RegularFile second = openOrThrow(fileName2);
+    if (first.info().st_size != second.info().st_size)
+        return false;
+    return sameContent(first, second, fileName1, fileName2);
 }
 
 // Sums up to 500 little-endian words from the middle of the file. A file shorter than
 // one word asks for 500 words and so fails with a read beyond the end.
 quint32 FileRoutines::GetCheckSum(const QString &FileName)
 {
-    QFile file;
-    openOrThrow(file, FileName, O_RDONLY);
-    const qint64 words = file.size() / 4;
+    RegularFile file = openOrThrow(FileName);
+    const qint64 words = file.info().st_size / 4;
     const qint64 half = words / 2;
-    if (!file.seek(half * 4))
-        throw FileError(QStringLiteral("Cannot seek in file ") +
-                        describe(FileName, file.errorString()));
     qint64 count = words - 1 - half;
     if (count < 0 || count > kMaxCheckSumWords)
         count = kMaxCheckSumWords;
-    const QByteArray data = file.read(count * 4);
-    if (data.size() != count * 4)
+    unsigned char data[kMaxCheckSumWords * 4];
+    const qint64 got = file.readAt(half * 4, data, count * 4);
+    if (got < 0)
+        throw FileError(QStringLiteral("Cannot read file ") +
+                        describe(FileName, qt_error_string(errno)));
+    if (got != count * 4)
         throw FileError(QStringLiteral("Read beyond end of file \"%1\"").arg(FileName));
     quint32 sum = 0;
     for (qint64 i = 0; i < count; ++i)
-        sum += qFromLittleEndian<quint32>(data.constData() + i * 4);
+        sum += qFromLittleEndian<quint32>(data + i * 4);
     return sum;
 }
 
-// A read that fails half way gives 0, the same as a file that cannot be opened: a partial
-// checksum would pass for a valid one.
+// A regular file is summed through a mapping (no copy out of the page cache), the rest of
+// it, or all of a file that cannot be mapped, by read(). A read that fails half way gives
+// 0, the same as a file that cannot be opened: a partial checksum would pass for a valid
+// one. So does a file that shrinks while it is summed: its pages are gone, or were read
+// as zeros.
 quint32 FileRoutines::CalcCRC32(const QString &FileName)
 {
-    QFile file;
     QString why;
-    if (!openRegular(file, FileName, O_RDONLY, nullptr, &why))
+    RegularFile file = RegularFile::openForReading(FileName, &why);
+    if (!file.isOpen())
         return 0;
+    quint32 crc = quint32(crc32(0L, Z_NULL, 0));
+    qint64 offset = 0;
+    const qint64 size = file.info().st_size;
+    if (size >= kMapAtLeast) {
+        const FileMapping mapping(file.descriptor(), size);
+        if (mapping.isMapped()) {
+            struct stat now;
+            if (!mapping.crc32(&crc) || ::fstat(file.descriptor(), &now) != 0 || now.st_size < size)
+                return 0;
+            offset = size;
+        }
+    }
     std::vector<unsigned char> block(kCrcBlock);
-    uLong crc = crc32(0L, Z_NULL, 0);
     for (;;) {
-        const qint64 got = file.read(reinterpret_cast<char *>(block.data()), kCrcBlock);
+        const qint64 got = file.readAt(offset, block.data(), kCrcBlock);
         if (got < 0)
             return 0;
         if (got == 0)
             break;
-        crc = crc32(crc, block.data(), uInt(got));
+        crc = quint32(crc32(crc, block.data(), uInt(got)));
+        offset += got;
     }
-    return quint32(crc);
+    return crc;
 }
 
-// Linux has no share-deny open: the source is opened read-only and others may still
-// write to it while it is copied. What the exclusive open guaranteed, that a file is never
-// copied onto itself, is checked instead: the target is opened without emptying it, and
-// when it is the source (the same name, a hard link, a symbolic link or a bind mount of
-// it: the same device and inode) the copy stops before a byte of it has changed.
+// The new content goes into a temporary file beside the target, which takes the target's
+// place only when all of it is written and synced: a copy that fails, for whatever reason
+// and at whatever point, leaves the old target whole. Linux has no share-deny open: the
+// source is opened read-only and others may still write to it while it is copied. What
+// the exclusive open guaranteed, that a file is never copied onto itself, is checked
+// instead: when the target is the source (the same name, a hard link, a symbolic link or
+// a bind mount of it: the same device and inode) the copy stops before anything is made.
 void FileRoutines::libFileCopy(const QString &sfile, const QString &tfile)
 {
-    QFile source;
-    struct stat from;
-    openOrThrow(source, sfile, O_RDONLY, &from);
-    QFile target;
-    struct stat to;
-    openOrThrow(target, tfile, O_WRONLY | O_CREAT, &to);
-    if (from.st_dev == to.st_dev && from.st_ino == to.st_ino)
+    RegularFile source = openOrThrow(sfile);
+    QString why;
+    FileReplacement target = FileReplacement::prepare(tfile, &why);
+    if (!target.isPrepared())
+        throw FileError(QStringLiteral("Cannot write file ") + describe(tfile, why));
+    if (target.replacesAFile() && target.oldFile().st_dev == source.info().st_dev &&
+        target.oldFile().st_ino == source.info().st_ino)
         throw FileError(
             QStringLiteral("Cannot copy file \"%1\" onto itself (\"%2\")").arg(sfile, tfile));
-    if (!target.resize(0))
-        throw FileError(QStringLiteral("Cannot write file ") +
-                        describe(tfile, target.errorString()));
+    if (!target.create(&why))
+        throw FileError(QStringLiteral("Cannot write file ") + describe(tfile, why));
     std::vector<char> block(kCopyBlock);
     for (;;) {
         const qint64 got = source.read(block.data(), kCopyBlock);
         if (got < 0)
             throw FileError(QStringLiteral("Cannot read file ") +
-                            describe(sfile, source.errorString()));
+                            describe(sfile, qt_error_string(errno)));
         if (got == 0)
             break;
-        if (target.write(block.data(), got) != got)
-            throw FileError(QStringLiteral("Cannot write file ") +
-                            describe(tfile, target.errorString()));
+        if (!target.write(block.data(), got, &why))
+            throw FileError(QStringLiteral("Cannot write file ") + describe(tfile, why));
     }
-    if (!target.flush())
-        throw FileError(QStringLiteral("Cannot write file ") +
-                        describe(tfile, target.errorString()));
+    if (!target.commit(&why))
+        throw FileError(QStringLiteral("Cannot write file ") + describe(tfile, why));
 }
 
 // Paths end in "/" here; an empty name stands for the current folder. A name from CheckBS

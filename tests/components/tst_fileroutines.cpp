@@ -305,11 +305,39 @@ void FileRoutinesTest::fileCopy()
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
     }
-    // An existing, longer target is emptied first.
-    const QString target = writeFile(path("target.bin"), QByteArray(300000, 'x'));
+    // An existing, longer target is replaced: it keeps its permission bits, a hard link to
+    // it keeps the old content (the old copy emptied and rewrote the file itself, so the
+    // link changed too) and nothing else is left in the folder.
+    QTemporaryDir folder;
+    const QByteArray oldContent(300000, 'x');
+    const QString target = writeFile(folder.filePath("target.bin"), oldContent);
+    QCOMPARE(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+    const QString linked = folder.filePath("linked.bin");
+    QCOMPARE(::link(QFile::encodeName(target).constData(), QFile::encodeName(linked).constData()),
+             0);
     FileRoutines::libFileCopy(source, target);
     QVERIFY(FileRoutines::Are2FilesEqual(source, target));
     QVERIFY(QFileInfo(target).lastModified() > old.addYears(10));
+    QCOMPARE(readAll(linked), oldContent);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(target).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, 0640u);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{"linked.bin", "target.bin"}));
+
+    // A new target gets 0666 less the umask.
+    const mode_t mask = ::umask(027);
+    FileRoutines::libFileCopy(source, folder.filePath("new.bin"));
+    ::umask(mask);
+    QCOMPARE(::stat(QFile::encodeName(folder.filePath("new.bin")).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, 0640u);
+
+    // A symbolic link as target: the file it leads to is replaced, the link stays.
+    const QString link = folder.filePath("link.bin");
+    QVERIFY(QFile::link(linked, link));
+    FileRoutines::libFileCopy(source, link);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(readAll(linked), content);
 }
 
 void FileRoutinesTest::fileCopyFailures()
@@ -320,6 +348,11 @@ void FileRoutinesTest::fileCopyFailures()
     const QString source = writeFile(path("source.bin"), "abc");
     QVERIFY_THROWS_EXCEPTION(FileError,
                              FileRoutines::libFileCopy(source, path("no/such/folder/t.bin")));
+    // A target that is a folder, or a link that leads nowhere, is refused.
+    QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::libFileCopy(source, tmp.path()));
+    QVERIFY(QFile::link(path("nowhere"), path("dangling.bin")));
+    QVERIFY_THROWS_EXCEPTION(FileError, FileRoutines::libFileCopy(source, path("dangling.bin")));
+    QVERIFY(!QFileInfo::exists(path("nowhere")));
 }
 
 void FileRoutinesTest::fileCopyOntoItself_data()
@@ -436,7 +469,7 @@ void FileRoutinesTest::tempFile()
 }
 
 // Without a fit runtime folder the names come from a folder of our own in the shared
-// temporary folder, closed to others; one that someone else could have planted is not used.
+// temporary folder, closed to others (tst_filesafety tries that name taken by others).
 void FileRoutinesTest::tempFileInAPrivateFolder()
 {
     const QTemporaryDir shared;
@@ -455,15 +488,6 @@ void FileRoutinesTest::tempFileInAPrivateFolder()
     struct stat st;
     QCOMPARE(::lstat(QFile::encodeName(own).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, 0700u);
-
-    // A folder of that name that others may write to, or a link, is passed over.
-    QVERIFY(QDir(own).removeRecursively());
-    QCOMPARE(::mkdir(QFile::encodeName(own).constData(), 0777), 0);
-    QCOMPARE(::chmod(QFile::encodeName(own).constData(), 0777), 0);
-    QCOMPARE(FileRoutines::GetTempFile(QStringLiteral(".log")), QString());
-    QVERIFY(QDir(own).removeRecursively());
-    QVERIFY(QFile::link(openRuntime.path(), own));
-    QCOMPARE(FileRoutines::GetTempFile(QStringLiteral(".log")), QString());
     QVERIFY(QDir(openRuntime.path()).isEmpty());
 
     qunsetenv("XDG_RUNTIME_DIR");
