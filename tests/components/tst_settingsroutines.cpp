@@ -639,14 +639,14 @@ void SettingsRoutinesTest::otherAccountCannotChangeRootsRunOnceState()
 
     // The folder is a real folder of root's that no one else may write in, and all that
     // is in it is root's marks.
+    const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
+                                                     QDir::System | QDir::NoDotAndDotDot);
+    QCOMPARE(names, QStringList({"Range First.pending", "Range Once.pending"}));
     uid_t owner = 1;
     const mode_t mode = modeOf(folder, &owner);
     QVERIFY(S_ISDIR(mode));
     QCOMPARE(owner, uid_t(0));
     QCOMPARE(mode & 022, mode_t(0));
-    const QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden |
-                                                     QDir::System | QDir::NoDotAndDotDot);
-    QCOMPARE(names, QStringList({"Range First.pending", "Range Once.pending"}));
     for (const QString &name : names) {
         owner = 1;
         QVERIFY(S_ISREG(modeOf(folder + u'/' + name, &owner)));
