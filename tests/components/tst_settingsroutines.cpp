@@ -151,6 +151,8 @@ private slots:
     void autostartOnceRunsOnceForEachAccount();
     void autostartOfAUserStaysInTheirFolders();
     void runOnceStateBelongsToRoot();
+    void runOnceFolderThroughLinks_data();
+    void runOnceFolderThroughLinks();
     void otherAccountCannotChangeRootsRunOnceState_data();
     void otherAccountCannotChangeRootsRunOnceState();
     void folderSwapByItsParentsOwnerChangesNothingOfRoots();
@@ -571,6 +573,41 @@ void SettingsRoutinesTest::runOnceStateBelongsToRoot()
         QCOMPARE(modeOf(routines.autostartEntry("Range Once"), &owner) & 07777, mode_t(0644));
         QCOMPARE(owner, uid_t(0));
     }
+}
+
+void SettingsRoutinesTest::runOnceFolderThroughLinks_data()
+{
+    QTest::addColumn<bool>("othersLink");
+    QTest::addColumn<bool>("followed");
+    QTest::newRow("a link of root's to a folder of root's is followed") << false << true;
+    QTest::newRow("a link that another account owns is not") << true << false;
+}
+
+// A link on the way to the run-once folder leads on only when it is root's (or the
+// caller's): in a folder that no one else may write in, no one else could have put it
+// there. A link of another account's is refused, and nothing is written where it leads.
+void SettingsRoutinesTest::runOnceFolderThroughLinks()
+{
+    QFETCH(bool, othersLink);
+    QFETCH(bool, followed);
+    if (othersLink && !childrun::isRoot())
+        QSKIP("a link of another account's needs root to make");
+    const QString target = tmp->filePath("state");
+    QVERIFY(QDir().mkpath(target));
+    const QString link = tmp->filePath("state-link");
+    QVERIFY(QFile::link(target, link));
+    if (othersLink)
+        QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+    routines.RunOnceFolder = link + "/run-once";
+    bool registered = true;
+    try {
+        routines.SetAutoStartOnce("true", "Range Once", true);
+    } catch (const RegistryError &) {
+        registered = false;
+    }
+    QCOMPARE(registered, followed);
+    QCOMPARE(QFileInfo(target + "/run-once/Range Once.pending").isFile(), followed);
+    QCOMPARE(QFileInfo::exists(routines.SystemAutostartDir + "/Range Once.desktop"), followed);
 }
 
 // What another account tries on root's run-once state, each row a fault that a folder
