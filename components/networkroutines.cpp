@@ -1,9 +1,11 @@
 #include "components/networkroutines.h"
 
+#include "components/regularfile.h"
 #include "platform/hostlookup.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QSaveFile>
@@ -11,9 +13,14 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <cerrno>
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,19 +60,71 @@ int checkStall(void *watch, curl_off_t, curl_off_t received, curl_off_t, curl_of
     return w->sinceData.hasExpired(w->limitMs) ? 1 : 0;
 }
 
+// A file URL names a local file: its path, or nothing when the URL is not one libcurl
+// would take as local (another host, a malformed URL).
+std::optional<QByteArray> localPath(const QByteArray &url)
+{
+    const std::unique_ptr<CURLU, void (*)(CURLU *)> parsed(curl_url(), curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.constData(), 0) != CURLUE_OK)
+        return std::nullopt;
+    char *host = nullptr;
+    if (curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+        const QByteArray name(host);
+        curl_free(host);
+        if (!name.isEmpty() && name.compare("localhost", Qt::CaseInsensitive) != 0 &&
+            name != "127.0.0.1")
+            return std::nullopt;
+    }
+    char *path = nullptr;
+    if (curl_url_get(parsed.get(), CURLUPART_PATH, &path, CURLU_URLDECODE) != CURLUE_OK)
+        return std::nullopt;
+    const QByteArray bytes(path);
+    curl_free(path);
+    if (bytes.isEmpty() || bytes.contains('\0'))
+        return std::nullopt;
+    return bytes;
+}
+
+// Copies a local file, regular files only: a named pipe without a writer would block the
+// caller for ever and a device such as /dev/zero would fill the disk. RegularFile refuses
+// both by name before anything is opened, as every file routine does.
+bool copyRegularFile(const QByteArray &path, QSaveFile &file)
+{
+    QString why;
+    RegularFile source = RegularFile::openForReading(QFile::decodeName(path), &why);
+    if (!source.isOpen())
+        return false;
+    std::unique_ptr<char[]> buffer(new char[1 << 16]);
+    for (;;) {
+        const qint64 n = source.read(buffer.get(), 1 << 16);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (file.write(buffer.get(), n) != n)
+            return false;
+    }
+}
+
 } // namespace
 
-// libcurl, blocking: http, https, ftp and file URLs, redirects followed (never onto a
-// local file). The file is replaced only by a complete download, so a failure leaves an
-// existing DestFile as it was. A server that does not answer the connection, or that
-// sends nothing for DownloadStallTimeoutMs, ends the download with False; a large file
-// that keeps coming takes as long as it takes.
+// libcurl, blocking: http, https and ftp URLs, redirects followed (never onto a local
+// file); a file URL is copied here, from a regular file only. The file is replaced only by
+// a complete download, so a failure leaves an existing DestFile as it was. A server that
+// does not answer the connection, or that sends nothing for DownloadStallTimeoutMs, ends
+// the download with False; a large file that keeps coming takes as long as it takes.
 bool NetworkRoutines::DownloadFile(const QString &SourceFile, const QString &DestFile)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     try {
+        const QByteArray url = SourceFile.toUtf8();
         QSaveFile file(DestFile);
+        if (url.left(5).compare("file:", Qt::CaseInsensitive) == 0) {
+            const std::optional<QByteArray> path = localPath(url);
+            return path && file.open(QIODevice::WriteOnly) && copyRegularFile(*path, file) &&
+                   file.commit();
+        }
         if (!file.open(QIODevice::WriteOnly))
             return false;
         const std::unique_ptr<CURL, void (*)(CURL *)> curl(curl_easy_init(), curl_easy_cleanup);
@@ -73,17 +132,21 @@ bool NetworkRoutines::DownloadFile(const QString &SourceFile, const QString &Des
             return false;
         StallWatch watch;
         watch.limitMs = DownloadStallTimeoutMs;
-        const QByteArray url = SourceFile.toUtf8();
         curl_easy_setopt(curl.get(), CURLOPT_URL, url.constData());
-        curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps,file");
+        curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps");
         curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps");
         curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
         curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &file);
-        // The connect limit covers the name lookup and the TLS handshake too.
+        // The connect limit covers the name lookup and the TLS handshake too. At the limit
+        // libcurl would wait for its resolver thread, which a name server that never
+        // answers holds until the resolver gives up (timeout times attempts, as long as
+        // 150 s); QUICK_EXIT (libcurl 7.87) leaves that thread to end, and free itself,
+        // on its own, as the kiosk's own lookup does.
         curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT_MS, long(DownloadConnectTimeoutMs));
+        curl_easy_setopt(curl.get(), CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_PREREQFUNCTION, connectionStands);
         curl_easy_setopt(curl.get(), CURLOPT_PREREQDATA, &watch);
         curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, checkStall);

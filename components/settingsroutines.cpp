@@ -1,19 +1,18 @@
 #include "components/settingsroutines.h"
 
 #include "components/inifile.h"
+#include "components/ownedfolder.h"
 #include "components/routinetypes.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSettings>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +24,8 @@ const QString kStartPage = QStringLiteral("Start Page");
 const QString kMarkKey = QStringLiteral("X-Orvanta");
 const QString kMarkAutoStart = QStringLiteral("AutoStart");
 const QString kMarkRunOnce = QStringLiteral("RunOnce");
+// An autostart entry is a few lines; a file much larger is none of ours.
+constexpr qint64 kEntryLimit = 1 << 20;
 
 // A settings key cannot be empty; the unnamed value of a key gets a name of its own.
 QString valueName(const QString &name)
@@ -97,15 +98,12 @@ QString entryValue(const QString &text)
 }
 
 // A value of the [Desktop Entry] group of a desktop entry file, its escapes undone; empty
-// when the file or the key is missing.
-QString desktopEntryValue(const QString &path, const QString &key)
+// when the key is missing.
+QString desktopEntryValue(const QByteArray &content, const QString &key)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
     bool inGroup = false;
     const QString prefix = key + u'=';
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+    for (const QString &line : QString::fromUtf8(content).split(u'\n')) {
         const QString text = line.endsWith(u'\r') ? line.chopped(1) : line;
         if (text.startsWith(u'[')) {
             inGroup = text == QStringLiteral("[Desktop Entry]");
@@ -131,45 +129,82 @@ QString desktopEntryValue(const QString &path, const QString &key)
     return QString();
 }
 
-// Only entries that this component wrote are changed or deleted: the others belong to
-// packages or to the administrator.
-bool isOurEntry(const QString &path)
+// The file name of a title's entry; empty for a title that is no plain file name.
+QString entryName(const QString &AppTitle)
 {
-    return !desktopEntryValue(path, kMarkKey).isEmpty();
+    if (AppTitle.isEmpty() || AppTitle.contains(u'/') || AppTitle.contains(QChar(0)) ||
+        AppTitle == u"." || AppTitle == u"..")
+        return QString();
+    return AppTitle + QStringLiteral(".desktop");
 }
 
-// A folder that every user may delete files in: the marks of pending run-once entries,
-// which the first session to log in deletes to claim the run. It must be a real folder of
-// our own, not a link someone planted.
-bool prepareRunOnceFolder(const QString &folder)
+QString markName(const QString &AppTitle)
 {
-    if (!QDir().mkpath(folder))
-        return false;
-    const QByteArray path = QFile::encodeName(folder);
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           ::chmod(path.constData(), 0777) == 0;
+    return AppTitle + QStringLiteral(".pending");
 }
 
-// The mark is an executable file because the entry names it as its TryExec: a session
-// skips the entry once the mark is gone. Nothing ever runs it. Created afresh, never
-// through a link that someone put in its place.
-bool writeRunOnceMark(const QString &mark, const QString &entry)
+// An XDG base folder: the variable when it holds an absolute path, else the fallback
+// under the home folder, as the base directory rules say.
+QString xdgFolder(const char *variable, const QString &fallback)
 {
-    const QByteArray path = QFile::encodeName(mark);
-    if (::unlink(path.constData()) != 0 && errno != ENOENT)
-        return false;
-    const int fd =
-        ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
-    if (fd < 0)
-        return false;
-    const QByteArray text = "#!/bin/sh\n# Pending run-once autostart entry " +
-                            QFile::encodeName(entry) +
-                            "\n# The first session that runs the entry removes this file.\n"
-                            "exit 0\n";
-    const bool written = ::write(fd, text.constData(), size_t(text.size())) == text.size() &&
-                         ::fchmod(fd, 0755) == 0;
-    return ::close(fd) == 0 && written;
+    const QString set = qEnvironmentVariable(variable);
+    return set.startsWith(u'/') ? set : QDir::homePath() + u'/' + fallback;
+}
+
+// Each account claims its one run in a folder of its own ($XDG_STATE_HOME/orvanta/run-once,
+// worked out by the session that runs the entry): the first session of that account to
+// create <id>.done (noclobber: O_EXCL) runs the command, later ones find it there and end.
+// No account can claim, cancel or repeat another's run. A user's own entry also deletes
+// itself and its mark. Arguments: $0 the entry, $1 the mark, $2 the registration's id.
+QString claimScript(bool systemWide)
+{
+    QString script = QStringLiteral(
+        "s=${XDG_STATE_HOME:-}\n"
+        "case $s in /*) ;; *) s=${HOME:?}/.local/state ;; esac\n"
+        "s=$s/orvanta/run-once\n"
+        "mkdir -p -- \"$s\" 2>/dev/null && (set -C && : >\"$s/$2.done\") 2>/dev/null || exit 0\n");
+    if (!systemWide)
+        script += QStringLiteral("rm -f -- \"$0\" \"$1\" 2>/dev/null\n");
+    return script;
+}
+
+// A fresh id for each registration, so that registering a title again asks every account
+// for one run more.
+QString registrationId()
+{
+    QRandomGenerator *random = QRandomGenerator::system();
+    return QStringLiteral("%1%2")
+        .arg(random->generate64(), 16, 16, QChar(u'0'))
+        .arg(random->generate64(), 16, 16, QChar(u'0'));
+}
+
+// The mark is an executable file because the entry names it as its TryExec: sessions skip
+// the entry once the mark is gone. Nothing ever runs it.
+QByteArray markText(const QString &entry, const QString &id)
+{
+    return "#!/bin/sh\n# Pending run-once autostart entry " + QFile::encodeName(entry) +
+           "\n# Registration " + id.toLatin1() +
+           ": each account runs the entry once, at its next logon.\nexit 0\n";
+}
+
+// Run-once entries whose mark is not in our marks folder: deleted by hand, or written by
+// an older version that kept its marks in a folder that any account could change (so that
+// anyone could cancel or repeat the run). When the marks folder cannot be checked, nothing
+// is deleted.
+void removeSpentEntries(const OwnedFolder &autostart, const QString &marksPath)
+{
+    const OwnedFolder marks = OwnedFolder::open(marksPath);
+    if (!marks.isOpen() && marks.status() != OwnedFolder::Status::Missing)
+        return;
+    const QString folder = QDir::cleanPath(marksPath);
+    for (const QString &file : autostart.files(QStringLiteral(".desktop"))) {
+        const std::optional<QByteArray> content = autostart.read(file, kEntryLimit);
+        if (!content || desktopEntryValue(*content, kMarkKey) != kMarkRunOnce)
+            continue;
+        const QFileInfo mark(desktopEntryValue(*content, QStringLiteral("TryExec")));
+        if (QDir::cleanPath(mark.path()) != folder || !marks.exists(mark.fileName()))
+            autostart.remove(file);
+    }
 }
 
 } // namespace
@@ -231,93 +266,116 @@ void SettingsRoutines::RegWrite(const QString &Company, const QString &Programna
         report(kWriteFailed);
 }
 
+bool SettingsRoutines::isRoot()
+{
+    return ::geteuid() == 0;
+}
+
+QString SettingsRoutines::autostartFolder() const
+{
+    if (SystemWide)
+        return SystemAutostartDir;
+    return UserAutostartDir.isEmpty() ? xdgFolder("XDG_CONFIG_HOME", QStringLiteral(".config")) +
+                                            QStringLiteral("/autostart")
+                                      : UserAutostartDir;
+}
+
+QString SettingsRoutines::runOnceFolder() const
+{
+    if (SystemWide)
+        return RunOnceFolder;
+    return UserRunOnceFolder.isEmpty()
+               ? xdgFolder("XDG_STATE_HOME", QStringLiteral(".local/state")) +
+                     QStringLiteral("/orvanta/run-once")
+               : UserRunOnceFolder;
+}
+
 // The entry's file name is the title; a title that is no plain file name has no entry.
 QString SettingsRoutines::autostartEntry(const QString &AppTitle) const
 {
-    if (AppTitle.isEmpty() || AppTitle.contains(u'/') || AppTitle == u"." || AppTitle == u"..")
-        return QString();
-    return SystemAutostartDir + u'/' + AppTitle + QStringLiteral(".desktop");
+    const QString name = entryName(AppTitle);
+    return name.isEmpty() ? QString() : autostartFolder() + u'/' + name;
 }
 
-// Programs for every user at logon: an entry in the system's XDG autostart folder whose
-// command line AppName runs through the shell. The folder is never created.
+QString SettingsRoutines::runOnceMark(const QString &AppTitle) const
+{
+    return runOnceFolder() + u'/' + markName(AppTitle);
+}
+
+// Programs at logon: an entry in the autostart folder whose command line AppName runs
+// through the shell. As root, for every user: the system's folder, which is never
+// created; otherwise the user's own, created when missing.
 void SettingsRoutines::SetAutoStart(const QString &AppName, const QString &AppTitle, bool Register)
 {
     writeAutostart(AppName, AppTitle, Register, false);
 }
 
-// As SetAutoStart, for one run in the next session that starts, whoever logs in: the
-// entry's command first deletes the entry's mark in RunOnceFolder, and only the session
-// that managed to delete it runs AppName. The entry names the mark as its TryExec, so
-// sessions skip it from then on; the command also deletes the entry itself where the user
-// may, and the component deletes spent entries whenever it writes autostart entries.
+// As SetAutoStart, for one run at the next logon: the entry names a mark as its TryExec
+// (sessions skip it once the mark is gone) and carries a fresh id. Each account that logs
+// in runs it once, claimed in its own state folder (see claimScript), so no account can
+// cancel, repeat or block another's run. Root's marks lie in RunOnceFolder, a folder of
+// root's alone; a user's entry deletes itself and its mark when it has run.
 void SettingsRoutines::SetAutoStartOnce(const QString &AppName, const QString &AppTitle,
                                         bool Register)
 {
     writeAutostart(AppName, AppTitle, Register, true);
 }
 
-QString SettingsRoutines::runOnceMark(const QString &AppTitle) const
-{
-    return RunOnceFolder + u'/' + AppTitle + QStringLiteral(".pending");
-}
-
-// Run-once entries whose mark is gone have run; a session that could not delete them
-// leaves them to whoever can.
-void SettingsRoutines::removeSpentEntries() const
-{
-    const QFileInfoList entries =
-        QDir(SystemAutostartDir).entryInfoList({QStringLiteral("*.desktop")}, QDir::Files);
-    for (const QFileInfo &entry : entries) {
-        if (desktopEntryValue(entry.filePath(), kMarkKey) != kMarkRunOnce)
-            continue;
-        const QString mark = desktopEntryValue(entry.filePath(), QStringLiteral("TryExec"));
-        if (!mark.isEmpty() && !QFileInfo::exists(mark))
-            QFile::remove(entry.filePath());
-    }
-}
-
+// Every step on the folders works on the folder checked when it was opened (OwnedFolder):
+// nothing is changed by name after a check, so a link swapped in meanwhile leads nowhere.
 void SettingsRoutines::writeAutostart(const QString &AppName, const QString &AppTitle,
                                       bool Register, bool once)
 {
-    if (!QFileInfo(SystemAutostartDir).isDir())
+    const mode_t folderMode = SystemWide ? 0755 : 0700;
+    // The system's autostart folder belongs to the distribution: never made, never changed.
+    const OwnedFolder autostart =
+        OwnedFolder::open(autostartFolder(), OwnedFolder::Options{!SystemWide, folderMode, false});
+    if (!autostart.isOpen())
         return;
-    removeSpentEntries();
-    const QString entry = autostartEntry(AppTitle);
-    const bool foreign = !entry.isEmpty() && QFileInfo::exists(entry) && !isOurEntry(entry);
+    const QString marksPath = runOnceFolder();
+    removeSpentEntries(autostart, marksPath);
+    const QString name = entryName(AppTitle);
+    const QString mark = runOnceMark(AppTitle);
+    // Only entries that this component wrote are changed or deleted: the others (links
+    // included) belong to packages or to the administrator.
+    bool foreign = false;
+    if (!name.isEmpty() && autostart.exists(name)) {
+        const std::optional<QByteArray> content = autostart.read(name, kEntryLimit);
+        foreign = !content || desktopEntryValue(*content, kMarkKey).isEmpty();
+    }
     if (!Register) {
-        if (!entry.isEmpty() && !foreign) {
-            QFile::remove(entry);
-            QFile::remove(runOnceMark(AppTitle));
+        if (!name.isEmpty() && !foreign) {
+            autostart.remove(name);
+            OwnedFolder::open(marksPath).remove(markName(AppTitle));
         }
         return;
     }
     const RegistryError failed(QStringLiteral("Failed to set data for '%1'").arg(AppTitle));
-    if (entry.isEmpty() || foreign)
+    if (name.isEmpty() || foreign)
         throw failed;
-    const QString mark = runOnceMark(AppTitle);
+    const QString entry = autostartFolder() + u'/' + name;
+    const OwnedFolder marks = OwnedFolder::open(
+        marksPath, once ? OwnedFolder::Options{true, folderMode, true} : OwnedFolder::Options{});
     QString exec = QStringLiteral("/bin/sh -c ");
     QString extra;
     if (once) {
-        if (!prepareRunOnceFolder(RunOnceFolder) || !writeRunOnceMark(mark, entry))
+        const QString id = registrationId();
+        if (!marks.isOpen() || !marks.write(markName(AppTitle), markText(entry, id), folderMode))
             throw failed;
-        exec += execArgument(QStringLiteral("unlink \"$1\" 2>/dev/null || exit 0\n"
-                                            "rm -f -- \"$0\" 2>/dev/null\n") +
-                             AppName) +
-                u' ' + execArgument(entry) + u' ' + execArgument(mark);
+        exec += execArgument(claimScript(SystemWide) + AppName) + u' ' + execArgument(entry) +
+                u' ' + execArgument(mark) + u' ' + execArgument(id);
         extra = QStringLiteral("TryExec=") + entryValue(mark) + u'\n';
     } else {
-        QFile::remove(mark);
+        marks.remove(markName(AppTitle));
         exec += execArgument(AppName);
     }
     const QString content = QStringLiteral("[Desktop Entry]\nType=Application\nName=") +
                             entryValue(AppTitle) + u'\n' + extra + QStringLiteral("Exec=") +
                             entryValue(exec) + u'\n' + kMarkKey + u'=' +
                             (once ? kMarkRunOnce : kMarkAutoStart) + u'\n';
-    QSaveFile file(entry);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content.toUtf8()) < 0 || !file.commit()) {
+    if (!autostart.write(name, content.toUtf8(), 0644)) {
         if (once)
-            QFile::remove(mark);
+            marks.remove(markName(AppTitle));
         throw failed;
     }
 }

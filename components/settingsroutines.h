@@ -16,10 +16,18 @@ public:
     // (~/.config and /etc/xdg on Linux, or what QSettings::setPath set).
     QString UserSettingsRoot;
     QString SystemSettingsRoot;
-    // Where programs started for every user at logon are listed.
+    // Run as root, SetAutoStart and SetAutoStartOnce write entries for every user; run as
+    // anyone else, entries of that user alone, in the user's own folders.
+    bool SystemWide = isRoot();
+    // Where programs started for every user at logon are listed (root's; never created).
     QString SystemAutostartDir = QStringLiteral("/etc/xdg/autostart");
-    // Where pending run-once entries keep their marks (a folder every user may delete in).
-    QString RunOnceFolder = QStringLiteral("/var/lib/orvanta/run-once");
+    // Root's marks of pending run-once entries: a folder of root's alone, outside any
+    // folder that a less privileged account owns (/var/lib/orvanta is the kiosk account's).
+    QString RunOnceFolder = QStringLiteral("/var/lib/orvanta-run-once");
+    // A user's own entries and marks; empty: $XDG_CONFIG_HOME/autostart (~/.config/autostart)
+    // and $XDG_STATE_HOME/orvanta/run-once (~/.local/state/orvanta/run-once).
+    QString UserAutostartDir;
+    QString UserRunOnceFolder;
 
     QString RegRead(const QString &Company, const QString &Programname, const QString &Value,
                     bool GlobalKey);
@@ -34,11 +42,14 @@ public:
     // empty when the names would lead outside the settings folder.
     QString keyFile(const QString &Company, const QString &Programname, bool GlobalKey) const;
     QString startPageFile() const;
+    // The entry and the run-once mark of a title, in the folders that SystemWide chooses.
     QString autostartEntry(const QString &AppTitle) const;
     QString runOnceMark(const QString &AppTitle) const;
+    QString autostartFolder() const;
+    QString runOnceFolder() const;
 
 private:
+    static bool isRoot();
     void report(const QString &message) const;
     void writeAutostart(const QString &AppName, const QString &AppTitle, bool Register, bool once);
-    void removeSpentEntries() const;
 };

@@ -14,9 +14,13 @@
 #include <QUrl>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <fcntl.h>
 #include <functional>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -92,13 +96,13 @@ private:
     std::thread m_thread;
 };
 
-// HTTP/1.0 on loopback: /file.bin answers with a body, /moved redirects there, anything
-// else is 404.
+// HTTP/1.0 on loopback: /file.bin answers with a body, /moved redirects there, /elsewhere
+// redirects to `elsewhere` (any URL), anything else is 404.
 class LoopbackHttpServer : public LoopbackServer
 {
 public:
-    explicit LoopbackHttpServer(QByteArray body)
-        : LoopbackServer([body](int client, const QByteArray &request) {
+    explicit LoopbackHttpServer(QByteArray body, QByteArray elsewhere = {})
+        : LoopbackServer([body, elsewhere](int client, const QByteArray &request) {
               const QByteArray path = request.split(' ').value(1);
               if (path == "/file.bin")
                   sendAll(client, "HTTP/1.0 200 OK\r\nContent-Length: " +
@@ -106,6 +110,9 @@ public:
               else if (path == "/moved")
                   sendAll(client, "HTTP/1.0 302 Found\r\nLocation: /file.bin\r\n"
                                   "Content-Length: 0\r\n\r\n");
+              else if (path == "/elsewhere")
+                  sendAll(client, "HTTP/1.0 302 Found\r\nLocation: " + elsewhere +
+                                      "\r\nContent-Length: 0\r\n\r\n");
               else
                   sendAll(client, "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found");
           })
@@ -170,6 +177,56 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// While it lives, a writer comes to a named pipe after `delayMs`, so that a read that
+// waits for one ends (at the end of the pipe's empty content) instead of hanging the suite.
+class LateWriter
+{
+public:
+    LateWriter(const QString &fifo, int delayMs)
+        : m_thread([this, path = QFile::encodeName(fifo), delayMs] {
+              for (int waited = 0; !m_stop; waited += 50) {
+                  if (waited >= delayMs) {
+                      // Succeeds only while a reader waits in its open.
+                      const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                      if (fd >= 0) {
+                          ::close(fd);
+                          return;
+                      }
+                  }
+                  QThread::msleep(50);
+              }
+          })
+    {
+    }
+    ~LateWriter()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// While it lives, no file of this process may grow beyond `bytes`: a write past it raises
+// SIGXFSZ, which ends the test run there rather than filling the disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = std::min(bytes, m_old.rlim_max);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
 QByteArray pattern(int size)
 {
     QByteArray data(size, '\0');
@@ -193,6 +250,9 @@ private slots:
     void downloadFromLoopbackServer();
     void downloadFailures();
     void downloadFileUrl();
+    void downloadRefusesWhatIsNoRegularFile_data();
+    void downloadRefusesWhatIsNoRegularFile();
+    void downloadBoundCoversTheLookup();
     void downloadGivesUpOnASilentServer();
     void downloadGivesUpOnAConnectionThatNeverStands();
     void downloadKeepsGoingWhileDataComes();
@@ -250,6 +310,61 @@ void NetworkRoutinesTest::downloadFileUrl()
     QVERIFY(routines.DownloadFile(QUrl::fromLocalFile(source).toString(QUrl::FullyEncoded), dest));
     QCOMPARE(readAll(dest), body);
     QVERIFY(!routines.DownloadFile(QUrl::fromLocalFile(tmp.filePath("none")).toString(), dest));
+    QFile::remove(dest);
+    QVERIFY(routines.DownloadFile(
+        "FILE://localhost" + QUrl::fromLocalFile(source).path(QUrl::FullyEncoded), dest));
+    QCOMPARE(readAll(dest), body);
+    QVERIFY(!routines.DownloadFile("file://192.0.2.1" + QUrl::fromLocalFile(source).path(), dest));
+}
+
+// Sources that are no regular file are refused before a byte is read; each row names the
+// fault it catches. An existing target stays as it was.
+void NetworkRoutinesTest::downloadRefusesWhatIsNoRegularFile_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::newRow("a named pipe without a writer: blocked for ever") << "fifo";
+    QTest::newRow("a link to that pipe: checked where it leads") << "fifo-link";
+    QTest::newRow("/dev/null, a device: read as an empty file") << "/dev/null";
+    QTest::newRow("/dev/zero, a device without end: filled the disk") << "/dev/zero";
+    QTest::newRow("a folder") << "folder";
+    QTest::newRow("an http redirect to file://: read a local file") << "redirect";
+}
+
+void NetworkRoutinesTest::downloadRefusesWhatIsNoRegularFile()
+{
+    QFETCH(QString, source);
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QVERIFY(QFile::link(fifo, dir.filePath("pipe-link")));
+    const QString secret = dir.filePath("secret.txt");
+    {
+        QFile file(secret);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("local secret");
+    }
+    LoopbackHttpServer server("body", QUrl::fromLocalFile(secret).toEncoded());
+    const QString url = source == "fifo" ? QUrl::fromLocalFile(fifo).toString()
+                        : source == "fifo-link"
+                            ? QUrl::fromLocalFile(dir.filePath("pipe-link")).toString()
+                        : source == "folder"   ? QUrl::fromLocalFile(dir.path()).toString()
+                        : source == "redirect" ? server.url("/elsewhere")
+                                               : QUrl::fromLocalFile(source).toString();
+    const QString existing = dir.filePath("kept.bin");
+    {
+        QFile file(existing);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("previous");
+    }
+    const LateWriter writer(fifo, 3000);
+    const FileSizeLimit limit(16 << 20);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QVERIFY(!routines.DownloadFile(url, existing));
+    QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
+    QCOMPARE(readAll(existing), QByteArray("previous"));
+    QVERIFY(!routines.DownloadFile(url, dir.filePath("fresh.bin")));
+    QVERIFY(!QFile::exists(dir.filePath("fresh.bin")));
 }
 
 void NetworkRoutinesTest::connectionProbe()
@@ -343,6 +458,35 @@ void NetworkRoutinesTest::connectionProbeBoundCoversTheLookup()
         childrun::rerun(QStringLiteral("connectionProbeBoundCoversTheLookup"),
                         {QStringLiteral(SILENTDNS_PATH), QStringLiteral("--options"),
                          QStringLiteral("timeout:5 attempts:2"), QStringLiteral("--")});
+    QVERIFY2(child.passed(), qPrintable(child.output));
+}
+
+// The name servers read every query and never answer, and the resolver's options are
+// those that held a download for 150 s (30 s, five attempts): the connect limit, here 2 s,
+// covers the lookup and the download gives up at it.
+void NetworkRoutinesTest::downloadBoundCoversTheLookup()
+{
+    if (childrun::isChild()) {
+        QCOMPARE(NetworkRoutines().DownloadConnectTimeoutMs, 30000);
+        NetworkRoutines download;
+        download.DownloadConnectTimeoutMs = 2000;
+        QTemporaryDir dir;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(!download.DownloadFile(QStringLiteral("http://updates.range.example/file.bin"),
+                                       dir.filePath("never.bin")));
+        QVERIFY2(elapsed.elapsed() < 5000, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(!QFile::exists(dir.filePath("never.bin")));
+        return;
+    }
+    if (!childrun::isRoot())
+        QSKIP("the silent name server runs in namespaces of its own, which needs root");
+    // A child that has not ended after 20 s has shown the fault: no need to wait 150 s.
+    const childrun::Outcome child =
+        childrun::rerun(QStringLiteral("downloadBoundCoversTheLookup"),
+                        {QStringLiteral(SILENTDNS_PATH), QStringLiteral("--options"),
+                         QStringLiteral("timeout:30 attempts:5"), QStringLiteral("--")},
+                        {}, 20000);
     QVERIFY2(child.passed(), qPrintable(child.output));
 }
 

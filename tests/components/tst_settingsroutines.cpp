@@ -2,74 +2,15 @@
 
 #include "components/routinetypes.h"
 
-#include "childrun.h"
+#include "autostarthelpers.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace autostarttest;
+
 namespace {
-
-void writeText(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// The value of a key of an autostart entry, as written (escapes left in).
-QString entryKey(const QString &entry, const QString &key)
-{
-    for (const QString &line : QString::fromUtf8(readAll(entry)).split(u'\n')) {
-        if (line.startsWith(key + u'='))
-            return line.mid(key.size() + 1);
-    }
-    return QString();
-}
-
-// Runs an autostart entry's command as a session would, by the user that `wrapper` makes
-// (none: this one): the Exec value with its string escapes undone and %% as a plain
-// percent sign. Its quoting is the shell's double quoting.
-int runEntry(const QString &entry, const QStringList &wrapper = {})
-{
-    const QString exec = entryKey(entry, QStringLiteral("Exec"));
-    if (exec.isEmpty())
-        return -1;
-    QString command;
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        if (exec.at(i) == u'\\' && i + 1 < exec.size()) {
-            const QChar next = exec.at(++i);
-            command += next == u'n' ? QChar(u'\n') : next == u's' ? QChar(u' ') : next;
-        } else if (exec.at(i) == u'%' && i + 1 < exec.size() && exec.at(i + 1) == u'%') {
-            command += u'%';
-            ++i;
-        } else {
-            command += exec.at(i);
-        }
-    }
-    QStringList args = wrapper;
-    args << QStringLiteral("/bin/sh") << QStringLiteral("-c") << command;
-    // A command that never ends fails the test here, not at the suite's time limit.
-    QProcess shell;
-    shell.start(args.takeFirst(), args);
-    if (!shell.waitForFinished(10000)) {
-        shell.kill();
-        shell.waitForFinished(1000);
-        return -2;
-    }
-    return shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
-}
 
 const QString kReadFailed = QStringLiteral("Failed reading from registry");
 
@@ -100,8 +41,6 @@ private slots:
     void namesStayInsideTheSettingsFolder();
     void defaultRootsFollowQSettings();
     void autostartEntryRunsItsCommand();
-    void autostartOnceEntryRemovesItself();
-    void autostartOnceRunsForTheNextUserOnly();
     void autostartLeavesOtherEntriesAlone();
     void autostartNeedsItsFolder();
     void autostartFailedWriteRaises();
@@ -115,6 +54,8 @@ void SettingsRoutinesTest::init()
     routines = SettingsRoutines();
     routines.UserSettingsRoot = tmp->filePath(QStringLiteral("user"));
     routines.SystemSettingsRoot = tmp->filePath(QStringLiteral("system"));
+    // The folders for every user, in this test's own folder whoever runs it.
+    routines.SystemWide = true;
     routines.SystemAutostartDir = tmp->filePath(QStringLiteral("autostart"));
     routines.RunOnceFolder = tmp->filePath(QStringLiteral("run-once"));
     QDir().mkpath(routines.SystemAutostartDir);
@@ -363,51 +304,6 @@ void SettingsRoutinesTest::autostartEntryRunsItsCommand()
     QVERIFY(!QFileInfo::exists(entry));
     // Deleting what is not there is no failure.
     routines.SetAutoStart(command, "Range App", false);
-}
-
-void SettingsRoutinesTest::autostartOnceEntryRemovesItself()
-{
-    const QString marker = tmp->filePath("once \"quoted\" `tick`");
-    routines.SetAutoStartOnce("touch '" + marker + "'", "Range Once", true);
-    const QString entry = routines.SystemAutostartDir + "/Range Once.desktop";
-    QVERIFY(QFileInfo(entry).isFile());
-    QCOMPARE(runEntry(entry), 0);
-    QVERIFY(QFileInfo::exists(marker));
-    QVERIFY(!QFileInfo::exists(entry));
-}
-
-// The entry runs once, for whoever logs in next: here the user nobody, who may neither
-// write nor delete in the system's autostart folder. Later sessions skip it (its TryExec
-// is gone), and the next write of an autostart entry by someone who may removes it.
-void SettingsRoutinesTest::autostartOnceRunsForTheNextUserOnly()
-{
-    if (!childrun::isRoot())
-        QSKIP("the entry runs as the user nobody, which needs root to switch to");
-    QVERIFY(QFile::setPermissions(tmp->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                   QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                   QFileDevice::ExeOther));
-    const QString out = tmp->filePath("out");
-    QVERIFY(QDir().mkpath(out));
-    QVERIFY(QFile::setPermissions(out, QFileDevice::ReadOther | QFileDevice::WriteOther |
-                                           QFileDevice::ExeOther | QFileDevice::ReadOwner |
-                                           QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-    const QString ran = out + "/ran";
-    routines.SetAutoStartOnce("id -un >> '" + ran + "'", "Range Once", true);
-    const QString entry = routines.SystemAutostartDir + "/Range Once.desktop";
-    const QString mark = entryKey(entry, QStringLiteral("TryExec"));
-    QVERIFY(QFileInfo(mark).isExecutable());
-
-    QCOMPARE(runEntry(entry, childrun::asNobody()), 0);
-    QCOMPARE(readAll(ran), QByteArray("nobody\n"));
-    QVERIFY(!QFileInfo::exists(mark));
-    QVERIFY(QFileInfo::exists(entry)); // nobody may not delete it
-    QCOMPARE(runEntry(entry, childrun::asNobody()), 0);
-    QCOMPARE(runEntry(entry), 0);
-    QCOMPARE(readAll(ran), QByteArray("nobody\n"));
-
-    routines.SetAutoStart("true", "Range Other", true);
-    QVERIFY(!QFileInfo::exists(entry));
-    QVERIFY(QFileInfo::exists(routines.SystemAutostartDir + "/Range Other.desktop"));
 }
 
 // Entries of packages or of the administrator are neither deleted nor overwritten.
