@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the reply parser as a reply chunk. Errors the parser reports
-// (a value that is not a number) are expected; anything else that goes wrong is found by
-// the sanitizers or the checks below.
+// Feeds arbitrary bytes to the reply parser as a reply chunk, and to the link's check for
+// control bytes in a reply's body. Errors the parser reports (a value that is not a
+// number) are expected; anything else that goes wrong is found by the sanitizers or the
+// checks below.
 
 #include "link/replyparser.h"
 #include "link/wireformat.h"
@@ -47,5 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // An error text changes only to a non-empty value.
     if (record.IPerror.isEmpty())
         std::abort();
+    // The link reads a reply only when its body holds no control byte: the one found is
+    // a control byte of the body, and a body without one renders byte for byte, so that
+    // no byte ever becomes digits of a value.
+    const QByteArrayView body = wire::replyBody(reply);
+    const qsizetype at = wire::firstControlByte(reply);
+    if (at >= 0) {
+        const auto byte = static_cast<unsigned char>(reply[at]);
+        if (at < wire::headerBytes || at >= wire::headerBytes + body.size() ||
+            (byte >= 0x20 && byte != 0x7F))
+            std::abort();
+    } else if (wire::renderBytes(body) != platform::fromCodePage(body)) {
+        std::abort();
+    }
     return 0;
 }

@@ -69,5 +69,17 @@ QString journalLine(const ExchangeRecord &record)
     const bool confirmed = record.ending == ExchangeRecord::Ending::Result && record.result == 1;
     if (isReport(record.operation) && !confirmed)
         line += QLatin1Char(' ') + QLatin1String(unconfirmedMark);
+    if (!record.reason.isEmpty()) {
+        // Blanks kept, so that it reads as the link test window says it; a double quote
+        // would end it early and becomes a single one.
+        QString why = record.reason;
+        for (QChar &c : why) {
+            if (c == QLatin1Char('"'))
+                c = QLatin1Char('\'');
+            else if (c.unicode() < 0x20 || c.unicode() >= 0x7F)
+                c = QLatin1Char('?');
+        }
+        line += QStringLiteral(" why=\"") + why + QLatin1Char('"');
+    }
     return line;
 }

@@ -26,6 +26,9 @@ struct ExchangeRecord
     Ending ending = Ending::Result;
     int result = -1;
     qint64 elapsedUs = 0;
+    // The link's own words for an ending it decided (LinkClient::lastReason): why a reply
+    // was lost, a settings error, a refusal. Empty when the server's reply decided.
+    QString reason;
 };
 
 // The word that marks a usage report the server did not confirm with result 1: the bucket
@@ -34,8 +37,8 @@ struct ExchangeRecord
 inline constexpr char unconfirmedMark[] = "UNCONFIRMED";
 
 // One journal line: the operation, the reference cut to its last four characters, the
-// size group, the result and the duration, e.g.
-//   card-report ref=5678 group=2 result=9 ms=10003 UNCONFIRMED
+// size group, the result, the duration and, when the link gave one, its reason, e.g.
+//   card-report ref=5678 group=2 result=9 ms=10003 UNCONFIRMED why="no reply within 10 s"
 QString journalLine(const ExchangeRecord &record);
 
 // A text made fit for one journal line: blanks, control characters and anything beyond

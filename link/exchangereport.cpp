@@ -22,6 +22,8 @@ ExchangeReport::~ExchangeReport()
                     : std::uncaught_exceptions() > errors ? ExchangeRecord::Ending::Error
                                                           : ExchangeRecord::Ending::Result;
     record.result = link.RangeOK;
+    if (record.ending == ExchangeRecord::Ending::Result)
+        record.reason = link.lastReason;
     record.elapsedUs = timer.nsecsElapsed() / 1000;
     try {
         link.exchangeEnded(record);

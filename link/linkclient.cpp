@@ -4,6 +4,7 @@
 #include "link/linksettings.h"
 #include "link/replyparser.h"
 #include "link/wireformat.h"
+#include "platform/codepage.h"
 #include "platform/decimalseparator.h"
 #include "platform/errors.h"
 #include "platform/messagepump.h"
@@ -34,6 +35,21 @@ QString seconds(int ms)
     return QString::number(ms / 1000.0) + QStringLiteral(" s");
 }
 
+QString hexByte(unsigned char byte)
+{
+    return QStringLiteral("0x") + QString::number(byte, 16).toUpper().rightJustified(2, u'0');
+}
+
+// A character as the technician can read it in one line: printable ones between double
+// quotes, the others (and the double quote) as their byte in the code page ("0x09").
+QString shownCharacter(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u > 0x20 && u != 0x7F && u != '"' && !(u >= 0x80 && u <= 0xA0))
+        return QLatin1Char('"') + c + QLatin1Char('"');
+    return hexByte(static_cast<unsigned char>(platform::toCodePage(QString(c)).at(0)));
+}
+
 // The length of the longest request that the reference will need after its validation:
 // the card usage report for a card ("C"), the voucher usage report for a voucher ("P"),
 // the longer of the two for any other range type. Its date and time are as long as the
@@ -62,12 +78,25 @@ LinkClient::~LinkClient() = default;
 
 void LinkClient::readSettings(const QString &path)
 {
+    settingsError.clear();
     const LinkSettings settings = LinkSettings::read(path);
     remoteserver = settings.server;
     remoteport = settings.port;
     settingsRead(remoteserver, remoteport);
-    setDecimalSeparator(settings.separator.isEmpty() ? localeDecimalSeparator()
-                                                     : settings.separator.at(0));
+    const QChar separator =
+        settings.separator.isEmpty() ? localeDecimalSeparator() : settings.separator.at(0);
+    // A blank read 12.50 as 12 and a digit as 12050: such a separator is never taken, and
+    // every exchange fails until the file is mended.
+    if (const QString fault = decimalSeparatorFault(separator); !fault.isEmpty()) {
+        setDecimalSeparator(localeDecimalSeparator());
+        settingsError = QStringLiteral("settings error: the decimal separator %1 on line 3 of "
+                                       "config.ini is %2, which cannot separate decimals")
+                            .arg(shownCharacter(separator), fault);
+        lastEnding = QStringLiteral("Link settings: ") + settingsError;
+        showEnding(lastEnding);
+        return;
+    }
+    setDecimalSeparator(separator);
 }
 
 bool LinkClient::exchangeRunning() const
@@ -103,6 +132,7 @@ int LinkClient::refuseBusy(const QString &what)
 
 int LinkClient::end(const QString &what, const QString &why)
 {
+    lastReason = why;
     QString text = what + QStringLiteral(": result ") + QString::number(RangeOK);
     if (!why.isEmpty())
         text += QStringLiteral(", ") + why;
@@ -199,6 +229,11 @@ int LinkClient::run(const QString &what, const QString &host, const QString &por
 {
     RunningFlag flag(running);
     linkRefusal.clear();
+    // Nothing goes out: whatever came back would be read with the wrong separator.
+    if (!settingsError.isEmpty()) {
+        RangeOK = linkresult::noReply;
+        return end(what, settingsError);
+    }
     try {
         ClientSocket1.setRemotePort(port);
         ClientSocket1.setRemoteHost(host);
@@ -246,6 +281,15 @@ int LinkClient::receiveReply(const QString &what, int waitMs)
                                 : QStringLiteral("the server closed the connection before its "
                                                  "line end");
         return end(what, QStringLiteral("reply lost (") + cut + QLatin1Char(')'));
+    }
+    // A control byte has no place in a reply's text. Rendered as its decimal value it would
+    // join the figures around it (3, NUL, 0 read as 300 balls; a lone CR after 30 as 3013;
+    // a tab inside 20.00 as 290): the reply is lost as a whole, like one cut short.
+    if (const qsizetype at = wire::firstControlByte(reply); at >= 0) {
+        RangeOK = linkresult::noReply;
+        return end(what, QStringLiteral("reply lost (control byte %1 at offset %2)")
+                             .arg(hexByte(static_cast<unsigned char>(reply[at])))
+                             .arg(at));
     }
     // An empty reply says neither yes nor no, and neither does one that sets no result
     // code (an empty first value and no RangeOK item): -1 would claim the exchange still

@@ -16,8 +16,9 @@
 namespace linkresult {
 inline constexpr int underWay = -1; // set while an exchange runs
 inline constexpr int accepted = 1;
-// No whole reply within the bound (no connection, no reply, a reply cut short, a reply
-// without items or without a result code), or a reply that itself carries 9.
+// No readable reply within the bound (no connection, no reply, a reply cut short or
+// holding a control byte, a reply without items or without a result code), link settings
+// that cannot work (see LinkClient::settingsError), or a reply that itself carries 9.
 inline constexpr int noReply = 9;
 // Another exchange is running (the call came from a handler run by its message pump):
 // nothing was sent and no field changed.
@@ -59,8 +60,14 @@ public:
     // Reads the three-line settings file; throws FileError("The specified file was not
     // found") when it cannot be opened. Lines 1/2 reach settingsRead(); the first
     // character of line 3 becomes the decimal separator (an empty line 3 restores the
-    // locale's).
+    // locale's). A separator that cannot separate decimals (decimalSeparatorFault) is
+    // not taken: the locale's stays and settingsError says why.
     void readSettings(const QString &path);
+
+    // Why the link settings cannot work, for the technician; empty when they can. While
+    // it is set every exchange ends as a link failure (9) without connecting, so that no
+    // amount is ever read with a separator known to be wrong.
+    QString settingsError;
 
     // The three exchanges; each blocks the calling (GUI) thread and returns RangeOK.
     // A reference that would break the request's items, or make it or a request that
@@ -87,6 +94,9 @@ public:
     // How the latest exchange ended, in words for the link test window: which exchange,
     // its result code and, for the link's own results, why.
     QString lastEnding;
+    // The why alone ("reply lost (...)", "no reply within 10 s"), also for the journal;
+    // empty when the server's reply decided the result.
+    QString lastReason;
 
     // Bounds in milliseconds, shortened by tests through the object. A validation or the
     // test window's Send that gets no reply within its bound returns 9, and so does a

@@ -123,6 +123,17 @@ QByteArrayView replyBody(QByteArrayView reply)
     return body;
 }
 
+qsizetype firstControlByte(QByteArrayView reply)
+{
+    const QByteArrayView body = replyBody(reply);
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const auto u = static_cast<unsigned char>(body[i]);
+        if (u < 0x20 || u == 0x7F)
+            return headerBytes + i;
+    }
+    return -1;
+}
+
 QString renderBytes(QByteArrayView bytes)
 {
     QString text;

@@ -57,6 +57,11 @@ bool isWholeReply(QByteArrayView reply);
 // A reply's body: the bytes after the four header bytes, without the closing CR LF.
 QByteArrayView replyBody(QByteArrayView reply);
 
+// Where the first control byte (below 0x20, or DEL) of a reply's body stands, counted from
+// the reply's first byte; -1 when the body has none. The header and the closing CR LF do
+// not count.
+qsizetype firstControlByte(QByteArrayView reply);
+
 // Bytes as text: a byte below 32 becomes its decimal value written out, any other byte
 // its character in the code page.
 QString renderBytes(QByteArrayView bytes);

@@ -35,6 +35,32 @@ QChar localeDecimalSeparator()
     return point.isEmpty() ? QLatin1Char('.') : point.at(0);
 }
 
+QString decimalSeparatorFault(QChar c)
+{
+    if (c.isSpace())
+        return QStringLiteral("a blank");
+    if (c.category() == QChar::Other_Control)
+        return QStringLiteral("a control character");
+    if (c.isDigit())
+        return QStringLiteral("a digit");
+    switch (c.unicode()) {
+    case '&':
+        return QStringLiteral("the reply's item separator");
+    case '=':
+        return QStringLiteral("the reply's separator of name and value");
+    case '"':
+        return QStringLiteral("the reply's quote character");
+    case '%':
+        return QStringLiteral("the reply's escape character");
+    case '+':
+        return QStringLiteral("the plus sign (and the server's blank)");
+    case '-':
+        return QStringLiteral("the minus sign");
+    default:
+        return {};
+    }
+}
+
 QChar DecimalSeparator()
 {
     return QChar(separatorCell().load(std::memory_order_relaxed));

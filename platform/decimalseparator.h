@@ -13,6 +13,13 @@ void setDecimalSeparator(QChar separator);
 // The locale's own decimal separator ("." when it has none).
 QChar localeDecimalSeparator();
 
+// Why a character cannot separate the decimals of an amount, in a few words ("a digit",
+// "the reply's item separator"); empty when it can. A blank or control character ends a
+// reply's item or cannot be seen, a digit or sign is part of the number itself, and "&",
+// "=", "%" and the double quote are the reply's own syntax: with any of them 12.50 reads
+// as 12, as 12050 or not at all.
+QString decimalSeparatorFault(QChar separator);
+
 // A decimal number: an optional sign and digits with at most one decimal separator (at
 // least one digit), read the same under every locale. Anything else (blanks, an exponent,
 // thousands separators) throws ConversionError, as does a value beyond the double range.

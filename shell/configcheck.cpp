@@ -106,6 +106,7 @@ bool ConfigCheck::run()
 {
     m_report.clear();
     m_problems.clear();
+    m_settingsError.clear();
     // Lookup and connect share the bound, as in an exchange.
     const QDeadlineTimer deadline(m_boundMs);
     const bool reachable = check(deadline);
@@ -116,10 +117,15 @@ bool ConfigCheck::run()
         for (const QString &text : std::as_const(m_problems))
             say(QStringLiteral("  - ") + text);
     }
-    say(reachable ? QStringLiteral("Result: the server can be reached.")
-                  : QStringLiteral("Result: the server cannot be reached; every validation will "
-                                   "end in \"Bad Link To Server - Call for Support\"."));
-    return reachable;
+    if (!m_settingsError.isEmpty())
+        say(QStringLiteral("Result: the kiosk cannot work with this file; every exchange will "
+                           "end in \"Bad Link To Server - Call for Support\" (%1).")
+                .arg(m_settingsError));
+    else
+        say(reachable ? QStringLiteral("Result: the server can be reached.")
+                      : QStringLiteral("Result: the server cannot be reached; every validation "
+                                       "will end in \"Bad Link To Server - Call for Support\"."));
+    return reachable && m_settingsError.isEmpty();
 }
 
 bool ConfigCheck::check(const QDeadlineTimer &deadline)
@@ -214,6 +220,7 @@ std::optional<quint32> ConfigCheck::serverAddress(const QString &host,
         say(QStringLiteral("Server address: %1 (an IPv4 address, no lookup%2)")
                 .arg(text, host == text ? QString()
                                         : QStringLiteral("; read from %1").arg(visible(host))));
+        dottedSurprises(host, text);
         return *address;
     }
     QElapsedTimer timer;
@@ -274,6 +281,33 @@ std::optional<int> ConfigCheck::serverPort(const QString &text)
     return port;
 }
 
+void ConfigCheck::dottedSurprises(const QString &host, const QString &resolved)
+{
+    // The C library reads the address for the kiosk (inet_aton): it ends the address at
+    // the first ASCII blank and ignores what follows, and it reads a part that begins with
+    // 0 as octal (0x: hexadecimal). The kiosk keeps that reading, since a range may rely on
+    // it, but a technician who wrote 10.0.0.010 meant 10.0.0.10, not 10.0.0.8.
+    const auto blank = std::find_if(host.cbegin(), host.cend(), [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+    });
+    const QString written = QStringView(host.cbegin(), blank).toString();
+    const QString rest = QStringView(blank, host.cend()).toString();
+    if (!rest.trimmed().isEmpty())
+        problem(QStringLiteral("line 1 (server address) %1 goes on after the address: the kiosk "
+                               "ignores %2 and connects to %3")
+                    .arg(visible(host), visible(rest), resolved));
+    for (const QString &part : written.split(QLatin1Char('.'))) {
+        if (part.size() < 2 || !part.startsWith(QLatin1Char('0')))
+            continue;
+        const bool hex = part.at(1) == u'x' || part.at(1) == u'X';
+        problem(QStringLiteral("line 1 (server address) %1 has the part %2, which begins with 0 "
+                               "and is read as %3: the kiosk connects to %4")
+                    .arg(visible(host), visible(part),
+                         hex ? QStringLiteral("hexadecimal") : QStringLiteral("octal"), resolved));
+        break;
+    }
+}
+
 void ConfigCheck::separator(const QString &line)
 {
     if (line.isEmpty()) {
@@ -287,10 +321,15 @@ void ConfigCheck::separator(const QString &line)
                  line.size() > 1
                      ? QStringLiteral(" (the first character of line 3; the rest does not count)")
                      : QString()));
-    if (first.isDigit() || first.isSpace())
-        problem(QStringLiteral("the decimal separator %1 is a digit or a blank, which cannot "
-                               "separate the decimals of an amount")
-                    .arg(visible(QString(first))));
+    // The kiosk's own judgement of it: with such a separator it refuses every exchange.
+    if (const QString fault = decimalSeparatorFault(first); !fault.isEmpty()) {
+        m_settingsError = QStringLiteral("the decimal separator %1 cannot separate decimals")
+                              .arg(visible(QString(first)));
+        problem(QStringLiteral("line 3 (decimal separator): %1 is %2, which cannot separate the "
+                               "decimals of an amount (12.50 would read as 12, as 12050 or not at "
+                               "all): the kiosk refuses every exchange until it is mended")
+                    .arg(visible(QString(first)), fault));
+    }
 }
 
 bool ConfigCheck::connects(quint32 address, int port, const QDeadlineTimer &deadline)

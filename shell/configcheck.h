@@ -17,9 +17,11 @@ QString kioskSettingsPath();
 // visible, the address the server's name resolves to, the port, the decimal separator
 // and whether the server accepts a TCP connection within the link's connect bound
 // (lookup included). It names a missing file, a missing or empty line, a port that is
-// neither a number nor a service, a name that does not resolve, blanks around a value,
-// stray bytes and a byte-order mark. It changes nothing and sends nothing: a connection
-// that is accepted is closed again at once.
+// neither a number nor a service, a name that does not resolve, a dotted address that
+// reads otherwise than it looks (a part with a leading zero, text after a blank), blanks
+// around a value, stray bytes, a byte-order mark and a decimal separator that cannot
+// separate decimals. It changes nothing and sends nothing: a connection that is accepted
+// is closed again at once.
 class ConfigCheck
 {
 public:
@@ -28,7 +30,8 @@ public:
 
     explicit ConfigCheck(QString path, int boundMs = connectBoundMs);
 
-    // Runs the check; true when the server accepted a connection.
+    // Runs the check; true when the server accepted a connection and the file lets the
+    // kiosk work (a decimal separator that cannot separate decimals does not).
     bool run();
     // The report, one line per entry, ending with a line feed.
     const QString &report() const { return m_report; }
@@ -37,6 +40,7 @@ private:
     bool check(const QDeadlineTimer &deadline);
     std::optional<quint32> serverAddress(const QString &host, const QDeadlineTimer &deadline);
     std::optional<int> serverPort(const QString &text);
+    void dottedSurprises(const QString &host, const QString &resolved);
     void separator(const QString &line);
     bool connects(quint32 address, int port, const QDeadlineTimer &deadline);
 
@@ -47,4 +51,6 @@ private:
     const int m_boundMs;
     QString m_report;
     QStringList m_problems;
+    // Why the kiosk would refuse every exchange with this file; empty when it would not.
+    QString m_settingsError;
 };

@@ -75,13 +75,13 @@ private:
                        "blanks and stray bytes, the address the server's name resolves to, the "
                        "port and the decimal separator, and whether the server accepts a TCP "
                        "connection within 5 s. Sends nothing. Exit status 0 when the server can "
-                       "be reached, 1 otherwise.")};
+                       "be reached and the file lets the kiosk work, 1 otherwise.")};
     const QCommandLineOption m_log{
         QStringLiteral("log"),
         QStringLiteral("Write one line per exchange with the server to standard error (time, "
                        "operation, last four characters of the number, size group, result, "
-                       "duration), and the start and end. A usage report the server did not "
-                       "confirm is marked UNCONFIRMED.")};
+                       "duration, the link's reason when it gave one), and the start and end. A "
+                       "usage report the server did not confirm is marked UNCONFIRMED.")};
     const QCommandLineOption m_fit{
         QStringLiteral("fit"),
         QStringLiteral("Scale the whole 1024x768 design to fill the screen's height (or its "
@@ -123,10 +123,10 @@ int kioskMain(int argc, char **argv)
     if (early.wantsConfigCheck()) {
         QCoreApplication core(argc, argv);
         ConfigCheck check(kioskSettingsPath());
-        const bool reachable = check.run();
+        const bool works = check.run();
         std::fputs(check.report().toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
-        return reachable ? 0 : 1;
+        return works ? 0 : 1;
     }
     if (early.wantsHelp() || early.wantsVersion()) {
         QCoreApplication core(argc, argv);

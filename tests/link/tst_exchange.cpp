@@ -44,6 +44,19 @@ struct Client : LinkClient
     }
 };
 
+// A client that keeps what the reply parser showed: the length byte less the bytes read,
+// and the items.
+struct TracingClient : Client
+{
+    using Client::Client;
+    QList<int> lengths;
+    QStringList items;
+
+protected:
+    void showReplyLength(int value) override { lengths.append(value); }
+    void showReplyItems(const QStringList &shown) override { items = shown; }
+};
+
 // A port on which nothing listens.
 quint16 closedPort()
 {
@@ -209,23 +222,44 @@ private slots:
         QVERIFY(!link.IPerror.isEmpty());
     }
 
-    // A reply in segments with pauses is read whole, up to its CR LF and no further.
+    // A reply in segments with pauses is read whole, up to its CR LF and no further, and
+    // ends the exchange as soon as its CR LF is in, while the server holds the connection.
+    // Each row names what a slip in the search for the CR LF would do.
     void splitReply_data()
     {
         QTest::addColumn<int>("cut");
+        QTest::addColumn<QByteArray>("after"); // sent with the rest, after the frame
         const int size = replyFrame(acceptedBody).size();
-        QTest::newRow("after the header") << 4;
-        QTest::newRow("in a value") << 40;
-        QTest::newRow("between CR and LF") << size - 1;
-        QTest::newRow("before the line end") << size - 2;
+        const QByteArray more = "RangeOK=5&\r\n";
+        QTest::newRow("after the header: more read than the frame") << 4 << more;
+        QTest::newRow("in a value: more read than the frame") << 40 << more;
+        QTest::newRow("between CR and LF: waits out the bound (search one byte late)")
+            << size - 1 << QByteArray();
+        QTest::newRow("between CR and LF: the next reply's line end taken (search one byte "
+                      "late)")
+            << size - 1 << more;
+        QTest::newRow("before the line end: waits out the bound") << size - 2 << QByteArray();
     }
     void splitReply()
     {
         QFETCH(int, cut);
+        QFETCH(QByteArray, after);
         const QByteArray reply = replyFrame(acceptedBody);
-        RawServer server({{reply.first(cut)}, {reply.mid(cut) + "RangeOK=5&\r\n", 250}});
-        Client link(server.port());
+        RawServer server({{reply.first(cut)}, {reply.mid(cut) + after, 250}}, true);
+        TracingClient link(server.port());
+        link.validationWaitMs = 8000;
+        QElapsedTimer timer;
+        timer.start();
         QCOMPARE(link.sendinput("12345678", "C"), 1);
+        const qint64 took = timer.elapsed();
+        // The pause is 250 ms; the bound, which a missed line end would wait out, 8 s.
+        QVERIFY2(took < 4000, qPrintable(QString::number(took)));
+        // Exactly the frame: its length byte less the bytes read is -2, and its items are
+        // the body's, nothing of what followed.
+        QCOMPARE(link.lengths, QList<int>{-2});
+        QCOMPARE(link.items.size(), 9);
+        QCOMPARE(link.items.first(), QStringLiteral("RangeOK=1"));
+        QCOMPARE(link.items.at(7), QStringLiteral("Price3=50.00"));
         QCOMPARE(link.number3, 90);
         QCOMPARE(link.Price3, 50.0);
     }

@@ -26,7 +26,8 @@ const QByteArray simData = R"({
                 {"balls": 90, "price": "50.00"} ],
     "cards": [ {"number": "12345678", "balance": "250.00"} ],
     "vouchers": [ {"number": "900001", "balls": 40, "used": false} ],
-    "faults": { "F-silent": {"mode": "silent"}, "F-close": {"mode": "close"} } })";
+    "faults": { "F-silent": {"mode": "silent"}, "F-close": {"mode": "close"},
+                "F-nul": {"mode": "raw", "body": "RangeOK=1&Number1=3\u00000&"} } })";
 
 // The preview body for the stored defaults at the fixed clock below.
 const QString defaultBody = QStringLiteral("Command=ValidateRangeId&RangeType=P&Reference=12345678&"
@@ -333,6 +334,41 @@ private slots:
                                 "exchange was running"));
         QCOMPARE(sim.requests().size(), 3);
         QCOMPARE(w.IPerror, QStringLiteral("earlier"));
+    }
+
+    // The window tells the technician why the link itself ended an exchange: a reply with
+    // a control byte in its body, and link settings whose decimal separator cannot work
+    // (said as soon as the file is read, and again at every exchange).
+    void tellsWhatTheLinkRefused()
+    {
+        SimFixture sim(simData);
+        {
+            TestWindow t("127.0.0.1\n" + QByteArray::number(sim.port()) + "\n.\n");
+            TIPsend &w = t.w;
+            w.ServerIP->setText(QStringLiteral("127.0.0.1"));
+            w.Port->setText(QString::number(sim.port()));
+            w.Reference->setText(QStringLiteral("F-nul"));
+            w.Button1->click();
+            QCOMPARE(w.SendStatus->text(),
+                     QStringLiteral("Send: result 9, reply lost (control byte 0x00 at offset 23)"));
+            QCOMPARE(w.sendinput(QStringLiteral("F-nul"), QStringLiteral("P")), 9);
+            QCOMPARE(w.SendStatus->text(), QStringLiteral("Validation: result 9, reply lost "
+                                                          "(control byte 0x00 at offset 23)"));
+            QCOMPARE(w.number1, 0);
+        }
+        TestWindow t("127.0.0.1\n" + QByteArray::number(sim.port()) + "\n&\n");
+        TIPsend &w = t.w;
+        const QString error = QStringLiteral(
+            "settings error: the decimal separator \"&\" on line 3 of config.ini is the reply's "
+            "item separator, which cannot separate decimals");
+        QCOMPARE(w.SendStatus->text(), QStringLiteral("Link settings: ") + error);
+        w.ServerIP->setText(QStringLiteral("127.0.0.1"));
+        w.Port->setText(QString::number(sim.port()));
+        w.Reference->setText(QStringLiteral("900001"));
+        w.Button1->click();
+        QCOMPARE(w.SendStatus->text(), QStringLiteral("Send: result 9, ") + error);
+        QCOMPARE(sim.requests().size(), 2);
+        QVERIFY(reported.isEmpty());
     }
 
     // The status takes free space of the first group box: every control keeps its place

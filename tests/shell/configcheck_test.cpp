@@ -88,10 +88,37 @@ private slots:
             << QByteArray("127.0.0.1\r\n%P\r\n.\r\n") << true << true << fine;
         QTest::newRow("lone CR line ends, no last line end")
             << QByteArray("127.0.0.1\r%P\r.") << true << true << fine;
+        // The short form has no other reading: it is no problem.
         QTest::newRow("short dotted form")
             << QByteArray("127.1\n%P\n.\n") << true << true
-            << QStringList{"Server address: 127.0.0.1 (an IPv4 "
-                           "address, no lookup; read from \"127.1\")"};
+            << (QStringList{"Server address: 127.0.0.1 (an IPv4 "
+                            "address, no lookup; read from \"127.1\")"} +
+                fine);
+        // The C library reads a part with a leading zero as octal (0x: hexadecimal) and
+        // ignores what follows a blank. The kiosk keeps that reading; the check names it,
+        // with the address it gives. Each row once said "Problems: none".
+        QTest::newRow("octal-looking part: 127.0.0.010 is 127.0.0.8")
+            << QByteArray("127.0.0.010\n%P\n.\n") << true << false
+            << QStringList{"Server address: 127.0.0.8 (an IPv4 address, no lookup; read from "
+                           "\"127.0.0.010\")",
+                           "line 1 (server address) \"127.0.0.010\" has the part \"010\", which "
+                           "begins with 0 and is read as octal: the kiosk connects to 127.0.0.8",
+                           "127.0.0.8 port %P refused the connection"};
+        QTest::newRow("octal-looking part that reads the same: 127.0.0.01")
+            << QByteArray("127.0.0.01\n%P\n.\n") << true << true
+            << QStringList{"has the part \"01\", which begins with 0 and is read as octal: the "
+                           "kiosk connects to 127.0.0.1",
+                           "Result: the server can be reached."};
+        QTest::newRow("hexadecimal part: 127.0.0.0x1")
+            << QByteArray("127.0.0.0x1\n%P\n.\n") << true << true
+            << QStringList{"has the part \"0x1\", which begins with 0 and is read as "
+                           "hexadecimal: the kiosk connects to 127.0.0.1"};
+        QTest::newRow("text after the address: 127.0.0.1 junk")
+            << QByteArray("127.0.0.1 junk\n%P\n.\n") << true << true
+            << QStringList{"Server address: 127.0.0.1 (an IPv4 address, no lookup; read from "
+                           "\"127.0.0.1 junk\")",
+                           "line 1 (server address) \"127.0.0.1 junk\" goes on after the "
+                           "address: the kiosk ignores \" junk\" and connects to 127.0.0.1"};
         // The resolver of the C library ends a dotted address at a blank, so the kiosk
         // connects all the same; the blanks are still named.
         QTest::newRow("blanks after the address")
@@ -157,6 +184,62 @@ private slots:
         expectConnectionsClosedUnused(reachable ? 1 : 0);
     }
 
+    // A decimal separator that cannot separate decimals makes the kiosk refuse every
+    // exchange: the check names it and fails, although the server can be reached. Each
+    // bad row once passed (the control characters and the syntax characters with
+    // "Problems: none").
+    void separators_data()
+    {
+        QTest::addColumn<QByteArray>("separator");
+        QTest::addColumn<QString>("says"); // empty: the separator works
+
+        QTest::newRow("blank") << QByteArray(" ") << QStringLiteral("\" \" is a blank");
+        QTest::newRow("tab") << QByteArray("\t") << QStringLiteral("\"\\t\" is a blank");
+        QTest::newRow("control character")
+            << QByteArray("\x01") << QStringLiteral("\"\\x01\" is a control character");
+        QTest::newRow("DEL") << QByteArray("\x7f")
+                             << QStringLiteral("\"\\x7F\" is a control character");
+        QTest::newRow("digit") << QByteArray("0") << QStringLiteral("\"0\" is a digit");
+        QTest::newRow("&") << QByteArray("&")
+                           << QStringLiteral("\"&\" is the reply's item separator");
+        QTest::newRow("=") << QByteArray("=") << QStringLiteral("\"=\" is the reply's separator");
+        QTest::newRow("%") << QByteArray("%")
+                           << QStringLiteral("\"%\" is the reply's escape character");
+        QTest::newRow("+") << QByteArray("+") << QStringLiteral("\"+\" is the plus sign");
+        QTest::newRow("-") << QByteArray("-") << QStringLiteral("\"-\" is the minus sign");
+        QTest::newRow("double quote")
+            << QByteArray("\"") << QStringLiteral("\"\\\"\" is the reply's quote character");
+        QTest::newRow("point") << QByteArray(".") << QString();
+        QTest::newRow("comma") << QByteArray(",") << QString();
+        QTest::newRow("slash") << QByteArray("/") << QString();
+        QTest::newRow("apostrophe") << QByteArray("'") << QString();
+    }
+    void separators()
+    {
+        QFETCH(QByteArray, separator);
+        QFETCH(QString, says);
+        ConfigCheck check(writeConfig("127.0.0.1\n" + QByteArray::number(m_server.serverPort()) +
+                                      "\n" + separator + "\n"));
+        const bool works = check.run();
+        const QString report = check.report();
+        expectConnectionsClosedUnused(1);
+        if (says.isEmpty()) {
+            QVERIFY2(works, qPrintable(report));
+            QVERIFY2(report.contains(QStringLiteral("Problems: none")), qPrintable(report));
+            return;
+        }
+        QVERIFY2(!works, qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral("  - line 3 (decimal separator): ") + says),
+                 qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral("which cannot separate the decimals of an "
+                                                "amount")),
+                 qPrintable(report));
+        QVERIFY2(report.contains(QStringLiteral("Result: the kiosk cannot work with this file; "
+                                                "every exchange will end in \"Bad Link To "
+                                                "Server - Call for Support\"")),
+                 qPrintable(report));
+    }
+
     void namesAMissingFile()
     {
         ConfigCheck check(m_dir.filePath(QStringLiteral("nowhere.ini")));
@@ -202,14 +285,17 @@ private slots:
     void programNeedsNoDisplayAndFollowsItsLink_data()
     {
         QTest::addColumn<bool>("listening");
+        QTest::addColumn<QByteArray>("separator");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("server listens") << true << 0;
-        QTest::newRow("nothing listens") << false << 1;
+        QTest::newRow("server listens") << true << QByteArray(".") << 0;
+        QTest::newRow("nothing listens") << false << QByteArray(".") << 1;
+        QTest::newRow("server listens, separator &") << true << QByteArray("&") << 1;
     }
 
     void programNeedsNoDisplayAndFollowsItsLink()
     {
         QFETCH(bool, listening);
+        QFETCH(QByteArray, separator);
         QFETCH(int, exitCode);
         const QString real = m_dir.filePath(QStringLiteral("lib"));
         const QString bin = m_dir.filePath(QStringLiteral("bin"));
@@ -219,7 +305,7 @@ private slots:
             QVERIFY(QFile::link(QStringLiteral("../lib/orvanta"), bin + "/orvanta"));
         }
         const quint16 port = listening ? m_server.serverPort() : m_closedPort;
-        writeConfig("127.0.0.1\n" + QByteArray::number(port) + "\n.\n",
+        writeConfig("127.0.0.1\n" + QByteArray::number(port) + "\n" + separator + "\n",
                     QStringLiteral("lib/config.ini"));
 
         QProcess program;

@@ -161,12 +161,15 @@ private slots:
                                    "card-validation ref=5678 group=- result=1",
                                    "card-report ref=5678 group=2 result=1",
                                    "voucher-report ref=0099 group=- result=0 UNCONFIRMED",
-                                   "card-report ref=5678 group=1 result=refused-by-link UNCONFIRMED",
+                                   "card-report ref=5678 group=1 result=refused-by-link "
+                                   "UNCONFIRMED why=\"refused by the link: Reference holds a "
+                                   "blank or control character\"",
                                    "card-report ref=5678 group=3 result=busy UNCONFIRMED",
                                    "card-validation ref=5678 group=- result=1",
                                    "test-send ref=B-77 group=- result=0",
                                    "voucher-report ref=0020 group=- result=error UNCONFIRMED",
-                                   "voucher-report ref=0020 group=- result=9 UNCONFIRMED",
+                                   "voucher-report ref=0020 group=- result=9 UNCONFIRMED "
+                                   "why=\"no connection to the server\"",
                                    "end exit=0"};
         QCOMPARE(journalLines(pipe.drain()), expected);
     }
