@@ -12,11 +12,6 @@ void OuterControls::setFitted(bool fitted)
     g_fitted = fitted;
 }
 
-bool OuterControls::fitted()
-{
-    return g_fitted;
-}
-
 void OuterControls::addCornerControl(QWidget *control)
 {
     m_corners.append({control, control->geometry()});

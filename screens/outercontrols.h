@@ -32,7 +32,6 @@ class OuterControls
 public:
     // --fit, for every window created after the call; set at start-up.
     static void setFitted(bool fitted);
-    static bool fitted();
 
     // The screen the layouts place these controls for.
     static constexpr QSize kReferenceScreen{1280, 1024};
