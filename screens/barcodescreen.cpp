@@ -3,6 +3,7 @@
 #include "link/ipsend.h"
 #include "platform/errors.h"
 #include "platform/messagepump.h"
+#include "screens/outercontrols.h"
 #include "screens/readerinput.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
@@ -55,6 +56,9 @@ Tbarcodescreen::Tbarcodescreen(QWidget *parent) : CustomerScreen(parent), timeou
     setWindowState(Qt::WindowMaximized);
     finishSetup(edbarcode, [this](QChar key) { edbarcodeKeyPress(key); },
                 {Label1, Label2, sbtext, Label5, Label3, lblAccountBalance, Label4, Label7});
+    outerControls().addCornerControl(Image1);
+    outerControls().addFooterLine(Label4, Label8);
+    outerControls().addFooterLine(Label7, Label9);
 
     timeout->setInterval(30000);
     connect(timeout, &QTimer::timeout, this, &Tbarcodescreen::timeoutTimer);

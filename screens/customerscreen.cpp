@@ -13,11 +13,15 @@
 // The flags go to the constructor: set after the layout, they would make every control
 // inherit its style a second time.
 CustomerScreen::CustomerScreen(QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_cover(new ScreenCover(this))
 {
     // Closing a customer screen hands over to the main screen; it never ends the program.
     setAttribute(Qt::WA_QuitOnClose, false);
-    new ScreenCover(this);
+}
+
+OuterControls &CustomerScreen::outerControls()
+{
+    return m_cover->outerControls();
 }
 
 void CustomerScreen::finishSetup(QLineEdit *entryBox, std::function<void(QChar)> keyPress,

@@ -4,13 +4,16 @@
 #include <QWidget>
 #include <functional>
 
+class OuterControls;
 class QEvent;
 class QLabel;
 class QLineEdit;
+class ScreenCover;
 
 // What the voucher screen and the members card screen share as windows, so that a guard
 // mended on one of them holds on the other too:
-// - borderless, over the whole screen (ScreenCover);
+// - borderless, over the whole screen, with the controls beyond the design area placed for
+//   the screen's shape, and no context menu on any control (ScreenCover);
 // - the showing and hiding steps run on real showing and hiding only;
 // - every text label shows plain text, whatever a reply puts into it;
 // - the reader's input, where a read that begins while the screen is busy is ignored whole;
@@ -36,6 +39,8 @@ protected:
     // fitted to their text when the screen is shown.
     void finishSetup(QLineEdit *entryBox, std::function<void(QChar)> keyPress,
                      const QList<QLabel *> &captions);
+    // Where the screen registers its return area and footer beyond the design area.
+    OuterControls &outerControls();
 
     // One showing of the screen, from a real showing to the next real hiding. A handler that
     // asks the server takes the opening first: the pumps inside the exchange can run a
@@ -57,6 +62,7 @@ protected:
 private:
     bool admit(QChar key);
 
+    ScreenCover *const m_cover;
     QLineEdit *m_entryBox = nullptr;
     std::function<void(QChar)> m_keyPress;
     QList<QLabel *> m_captions;

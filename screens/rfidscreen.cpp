@@ -3,6 +3,7 @@
 #include "link/ipsend.h"
 #include "platform/decimalseparator.h"
 #include "platform/messagepump.h"
+#include "screens/outercontrols.h"
 #include "screens/readerinput.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
@@ -58,6 +59,8 @@ Trfidscreen::Trfidscreen(QWidget *parent) : CustomerScreen(parent)
     finishSetup(edcardno, [this](QChar key) { edcardnoKeyPress(key); },
                 {stext, mtext, ltext, Label5, Label3, Label6, lblAccountType, lblAccountBalance,
                  Label4, label1, Label2, Label7});
+    outerControls().addFooterLine(Label2, Label8);
+    outerControls().addFooterLine(Label7, Label9);
 
     timeout = new QTimer(this);
     timeout->setObjectName(QStringLiteral("timeout"));

@@ -11,6 +11,8 @@ ScreenCover::ScreenCover(QWidget *window) : QObject(window), m_window(window)
     // Beyond the design area the window shows its plain button-face colour.
     m_window->setBackgroundRole(QPalette::Button);
     m_window->installEventFilter(this);
+    // A context menu event that no control takes ends at the window, which opens none.
+    m_window->setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
 bool ScreenCover::eventFilter(QObject *watched, QEvent *event)
@@ -29,6 +31,7 @@ bool ScreenCover::eventFilter(QObject *watched, QEvent *event)
             });
         }
         keepStates();
+        preventContextMenus();
         follow(m_window->screen());
         cover();
         break;
@@ -58,12 +61,23 @@ void ScreenCover::cover()
     if (!m_screen)
         return;
     const QRect area = m_screen->geometry();
-    if (m_window->geometry() == area)
-        return;
-    // Placing a window takes its maximised and full-screen states away; the window system
-    // still has them, and the window gets them back.
-    m_window->setGeometry(area);
-    keepStates();
+    if (m_window->geometry() != area) {
+        // Placing a window takes its maximised and full-screen states away; the window
+        // system still has them, and the window gets them back.
+        m_window->setGeometry(area);
+        keepStates();
+    }
+    m_outerControls.place(area.size());
+}
+
+// Every control of the window, the entry boxes with their edit menus above all, hands its
+// context menu events on to the window. Done at each showing, so that it holds for every
+// control the layout has built, whenever it was built.
+void ScreenCover::preventContextMenus()
+{
+    const auto controls = m_window->findChildren<QWidget *>();
+    for (QWidget *control : controls)
+        control->setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 void ScreenCover::keepStates()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "screens/outercontrols.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -20,13 +22,22 @@ class QWidget;
 // The layouts fill a 1024 x 768 design area at the top left; on a larger screen the rest of
 // the window shows the button-face colour, where the controls laid out beyond the design
 // area (the staff exit areas, the voucher screen's second return area, the server address
-// footer) can then be read and touched.
+// footer) can then be read and touched. Those controls are placed for the screen's shape
+// each time the window covers a screen (OuterControls).
+//
+// No control of the window opens a context menu: a right click, which many touch
+// controllers make of a long press, would otherwise open Qt's edit menu over an entry box,
+// and while a menu is open it takes the reader's keystrokes, so a whole read and its Enter
+// would be lost.
 class ScreenCover : public QObject
 {
     Q_OBJECT
 public:
     // Owned by window.
     explicit ScreenCover(QWidget *window);
+
+    // The window's controls beyond the design area, to be registered once its layout is built.
+    OuterControls &outerControls() { return m_outerControls; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -35,9 +46,11 @@ private:
     void follow(QScreen *screen);
     void cover();
     void keepStates();
+    void preventContextMenus();
 
     QWidget *const m_window;
     QPointer<QScreen> m_screen;
     QMetaObject::Connection m_screenChanged;
     QMetaObject::Connection m_geometryChanged;
+    OuterControls m_outerControls;
 };

@@ -3,6 +3,7 @@
 #include "link/ipsend.h"
 #include "screens/barcodescreen.h"
 #include "screens/deferredlayout.h"
+#include "screens/outercontrols.h"
 #include "screens/rfidscreen.h"
 #include "shell/afterfirstpaint.h"
 #include "shell/application.h"
@@ -211,6 +212,8 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
         return 0;
     }
 
+    // The controls beyond the design area follow the scaled design's corners.
+    OuterControls::setFitted(options.fit);
     WindowSet windows(settingsPath);
     if (journal)
         journal->started(*IPsend);

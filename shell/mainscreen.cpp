@@ -30,7 +30,10 @@ Tmainscreen::Tmainscreen(QWidget *parent)
     setObjectName(QStringLiteral("mainscreen"));
     Timer2->setObjectName(QStringLiteral("Timer2"));
     setupUi(this);
-    new ScreenCover(this);
+    // The exit areas keep their distance from the screen's bottom-left corner under --fit.
+    auto *cover = new ScreenCover(this);
+    cover->outerControls().addCornerControl(Image5);
+    cover->outerControls().addCornerControl(Image6);
     // The background at the screen's device pixel ratio (sharp under --fit).
     screens::finishLayout(this, {});
     BriskRoutines->setObjectName(QStringLiteral("BriskRoutines"));

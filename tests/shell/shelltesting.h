@@ -35,27 +35,38 @@ inline QString writeSettings(const QTemporaryDir &dir)
 
 // Mouse input through QApplication::notify, as the window system would deliver it; the
 // exit areas lie below any offscreen screen, so positions on the screen do not matter.
-inline void sendMouse(QWidget *target, QEvent::Type type)
+// The events carry the times of a clock of their own: a double click is told from them.
+inline quint64 &mouseClock()
 {
+    static quint64 now = 0;
+    return now;
+}
+
+inline void sendMouse(QWidget *target, QEvent::Type type, quint64 after)
+{
+    mouseClock() += after;
     const QPointF local = QRectF(target->rect()).center();
     const Qt::MouseButtons buttons =
         type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
     QMouseEvent event(type, local, target->mapToGlobal(local), Qt::LeftButton, buttons,
                       Qt::NoModifier);
+    event.setTimestamp(mouseClock());
     QApplication::sendEvent(target, &event);
 }
 
+// A single click, a second after whatever came before.
 inline void click(QWidget *target)
 {
-    sendMouse(target, QEvent::MouseButtonPress);
-    sendMouse(target, QEvent::MouseButtonRelease);
+    sendMouse(target, QEvent::MouseButtonPress, 1000);
+    sendMouse(target, QEvent::MouseButtonRelease, 50);
 }
 
+// As Qt delivers one: the second press comes as the double click, 100 ms after the first.
 inline void doubleClick(QWidget *target)
 {
     click(target);
-    sendMouse(target, QEvent::MouseButtonDblClick);
-    sendMouse(target, QEvent::MouseButtonRelease);
+    sendMouse(target, QEvent::MouseButtonDblClick, 50);
+    sendMouse(target, QEvent::MouseButtonRelease, 50);
 }
 
 // Waits in the event loop for modal message boxes, notes what each one showed together
