@@ -8,6 +8,7 @@
 #include "shell/application.h"
 #include "shell/configcheck.h"
 #include "shell/kioskjournal.h"
+#include "shell/linktestwindow.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
@@ -186,8 +187,9 @@ void showFirstScreen(const KioskOptions &options)
                             mainscreen);
     mainscreen->installEventFilter(afterPaint);
     mainscreen->showMaximized();
+    // Clear of the customer's controls where the screen has room, above the kiosk's screens.
     if (options.linkTest)
-        IPsend->show();
+        linktest::showBeside(IPsend, {mainscreen, barcodescreen, rfidscreen});
 }
 
 void showAlreadyRunning()
