@@ -13,6 +13,12 @@ ScreenCover::ScreenCover(QWidget *window) : QObject(window), m_window(window)
     m_window->installEventFilter(this);
 }
 
+void ScreenCover::coverAhead()
+{
+    follow(m_window->screen());
+    cover();
+}
+
 bool ScreenCover::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_window)

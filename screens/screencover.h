@@ -28,6 +28,10 @@ public:
     // Owned by window.
     explicit ScreenCover(QWidget *window);
 
+    // Places a window that is still hidden over its screen now, as its showing would, so
+    // that its native window and backing store are made at the size it is shown at.
+    void coverAhead();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
