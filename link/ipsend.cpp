@@ -1,5 +1,6 @@
 #include "link/ipsend.h"
 
+#include "link/windowdrag.h"
 #include "link/wireformat.h"
 #include "platform/errorreport.h"
 #include "screens/barcodescreen.h"
@@ -7,6 +8,7 @@
 #include "screens/rfidscreen.h"
 #include "shell/windowset.h"
 
+#include <QKeyEvent>
 #include <QLocale>
 #include <QTimer>
 
@@ -49,11 +51,12 @@ QString piecesByPosition(const QString &field, QLatin1StringView escape)
 } // namespace
 
 // The flags go to the constructor: set after the layout, they would make every control
-// inherit its style a second time.
+// inherit its style a second time. A window manager keeps the window above the kiosk's
+// full-screen windows (see linktest::showBeside for a session without one).
 TIPsend::TIPsend(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                          Qt::CustomizeWindowHint),
+                          Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint),
       Timer1(new QTimer(this))
 {
     // Found by the layout's names: the window by its instance's, set before the layout
@@ -65,6 +68,9 @@ TIPsend::TIPsend(QWidget *parent)
     // Closing only hides the window (it is never destroyed: the link lives in it), and
     // the kiosk must run on when it was the last window on the screen.
     setAttribute(Qt::WA_QuitOnClose, false);
+    // Without a window manager there is no title bar: the window moves by a drag on its
+    // body and closes with Escape.
+    new WindowDrag(this, {GroupBox1, GroupBox2, GroupBox3});
 
     // textChanged fires only when the text really changes, so a tick that writes the
     // same time rebuilds nothing.
@@ -88,6 +94,15 @@ void TIPsend::showEvent(QShowEvent *event)
     screens::finishLayout(this, {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8,
                                  Label9, Label10, Label11});
     QWidget::showEvent(event);
+}
+
+void TIPsend::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void TIPsend::FormCreate(const QString &settingsPath)

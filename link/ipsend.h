@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QKeyEvent;
 class QShowEvent;
 class QTimer;
 
@@ -14,7 +15,7 @@ class QTimer;
 // screens call the exchanges through the global IPsend and read its reply record; a
 // technician composes a validation request here, sends it to a server of choice and
 // reads the parsed reply. The kiosk never shows the window itself (see --link-test); its
-// close button hides it again, and the kiosk runs on.
+// close button (or Escape) hides it again, and the kiosk runs on.
 class TIPsend : public QWidget, public LinkClient, public Ui::TIPsend
 {
     Q_OBJECT
@@ -47,6 +48,8 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // Escape closes (hides) the window, also where no window manager gives it a title bar.
+    void keyPressEvent(QKeyEvent *event) override;
     // Server address and port go to the footers of both customer screens.
     void settingsRead(const QString &server, const QString &port) override;
     // Every reply, whoever started the exchange, shows here.

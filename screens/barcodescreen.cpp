@@ -53,6 +53,11 @@ Tbarcodescreen::Tbarcodescreen(QWidget *parent) : CustomerScreen(parent), timeou
     setObjectName(QStringLiteral("barcodescreen"));
     timeout->setObjectName(QStringLiteral("timeout"));
     setupUi(this);
+    // The entry box lies over everything, and its top rows reach into the balance above it:
+    // they cut the descender of the g, and "waiting..." read "waitina". Both keep their
+    // places; the balance is drawn over the box instead, where it covers only the box's
+    // blank top margin, white on white.
+    lblAccountBalance->raise();
     setWindowState(Qt::WindowMaximized);
     finishSetup(edbarcode, [this](QChar key) { edbarcodeKeyPress(key); },
                 {Label1, Label2, sbtext, Label5, Label3, lblAccountBalance, Label4, Label7});

@@ -3,6 +3,7 @@
 #include "platform/errorreport.h"
 #include "screens/deferredlayout.h"
 #include "screens/screencover.h"
+#include "screens/selectioncolours.h"
 
 #include <QEvent>
 #include <QKeyEvent>
@@ -31,6 +32,7 @@ void CustomerScreen::finishSetup(QLineEdit *entryBox, std::function<void(QChar)>
     m_keyPress = std::move(keyPress);
     m_captions = captions;
     m_entryBox->installEventFilter(this);
+    new SelectionColours(m_entryBox);
     // Texts from a reply (the server's reason for a refusal above all) show as they came:
     // markup in them is not rendered, and an image tag loads no file.
     const auto labels = findChildren<QLabel *>();

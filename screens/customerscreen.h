@@ -16,6 +16,7 @@ class ScreenCover;
 //   the screen's shape, and no context menu on any control (ScreenCover);
 // - the showing and hiding steps run on real showing and hiding only;
 // - every text label shows plain text, whatever a reply puts into it;
+// - the entry box's selected "waiting..." drawn in the box's own colours (SelectionColours);
 // - the reader's input, where a read that begins while the screen is busy is ignored whole;
 // - which opening an exchange's answer belongs to.
 class CustomerScreen : public QWidget

@@ -1,6 +1,7 @@
 #include "screens/deferredlayout.h"
 
 #include "screens/picture.h"
+#include "screens/screencover.h"
 
 #include <QBackingStore>
 #include <QCoreApplication>
@@ -27,6 +28,11 @@ void prepareAhead(QWidget *window)
 {
     finishLayout(window, {});
     window->ensurePolished();
+    // At the size it is shown at: made at the layout's 1024 x 768, the native window and
+    // backing store would be made again when the showing covers the screen, and the
+    // first opening would pay for the larger buffer after all.
+    if (auto *cover = window->findChild<ScreenCover *>(QString(), Qt::FindDirectChildrenOnly))
+        cover->coverAhead();
     window->winId();
     // Painted into the window's own backing store: its buffer is allocated and touched
     // now, and the glyphs are cached for the device the showing paints on. The showing

@@ -18,8 +18,9 @@ namespace screens {
 void finishLayout(QWidget *window, const QList<QLabel *> &captions);
 
 // Does ahead of a hidden window's first showing what that showing would spend most of its
-// time on: its pictures, its style, its native window and backing store, and one paint,
-// which loads the fonts and draws each glyph of its texts once. Its captions are still
+// time on: its pictures, its style, its native window and backing store (over its whole
+// screen, where a ScreenCover keeps it), and one paint, which loads the fonts and draws
+// each glyph of its texts once. Its captions are still
 // fitted when it is shown, which is cheap once their fonts are loaded.
 void prepareAhead(QWidget *window);
 

@@ -15,6 +15,12 @@ ScreenCover::ScreenCover(QWidget *window) : QObject(window), m_window(window)
     m_window->setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
+void ScreenCover::coverAhead()
+{
+    follow(m_window->screen());
+    cover();
+}
+
 bool ScreenCover::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched != m_window)

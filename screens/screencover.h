@@ -39,6 +39,10 @@ public:
     // The window's controls beyond the design area, to be registered once its layout is built.
     OuterControls &outerControls() { return m_outerControls; }
 
+    // Places a window that is still hidden over its screen now, as its showing would, so
+    // that its native window and backing store are made at the size it is shown at.
+    void coverAhead();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -419,6 +420,35 @@ private slots:
         IPsend->show();
         QVERIFY(IPsend->isVisible());
         QCOMPARE(IPsend->SendStatus->text(), QStringLiteral("Validation: result 1"));
+    }
+
+    // Without a window manager there is no title bar: a drag on the window's body (a group
+    // box, or a label in one) moves it, a drag that starts in an entry box selects text
+    // and leaves the window in place, and Escape hides it.
+    void movedByItsBodyAndClosedWithEscape()
+    {
+        TestWindow t;
+        t.w.move(100, 100);
+        t.w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&t.w));
+        const auto drag = [](QWidget *from, const QPoint &by) {
+            const QPoint start = from->rect().center();
+            QTest::mousePress(from, Qt::LeftButton, Qt::NoModifier, start);
+            QMouseEvent move(QEvent::MouseMove, QPointF(start + by),
+                             QPointF(from->mapToGlobal(start + by)), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(from, &move);
+            QTest::mouseRelease(from, Qt::LeftButton, Qt::NoModifier, start + by);
+        };
+        const QPoint before = t.w.pos();
+        drag(t.w.Label10, QPoint(40, 25));
+        QCOMPARE(t.w.pos(), before + QPoint(40, 25));
+        drag(t.w.GroupBox1, QPoint(-10, 5));
+        QCOMPARE(t.w.pos(), before + QPoint(30, 30));
+        drag(t.w.Reference, QPoint(60, 0));
+        QCOMPARE(t.w.pos(), before + QPoint(30, 30));
+        QTest::keyClick(t.w.Reference, Qt::Key_Escape);
+        QVERIFY(!t.w.isVisible());
     }
 
     // After a kiosk exchange messagestring holds its frame until a tick rebuilds the
