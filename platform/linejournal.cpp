@@ -23,9 +23,12 @@ std::int64_t steadyNow()
         .count();
 }
 
-QByteArray stamped(const QString &text)
+QByteArray stamped(const QString &text, int priority = -1)
 {
-    QByteArray bytes = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
+    QByteArray bytes;
+    if (priority >= 0)
+        bytes = '<' + QByteArray::number(priority) + '>';
+    bytes += QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
     bytes += ' ';
     bytes += text.toUtf8();
     bytes += '\n';
@@ -34,6 +37,22 @@ QByteArray stamped(const QString &text)
 
 // How long the writer sleeps at most before it looks whether the journal is ending.
 constexpr int sliceMs = 100;
+
+// systemd sets JOURNAL_STREAM to "device:inode" of the journal stream it connects a
+// unit's standard output or error to; a descriptor that is that stream is the journal's.
+bool isJournalStream(const struct stat &status)
+{
+    const QByteArray named = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = named.indexOf(':');
+    if (colon <= 0)
+        return false;
+    bool deviceRead = false;
+    bool inodeRead = false;
+    const qulonglong device = named.left(colon).toULongLong(&deviceRead);
+    const qulonglong inode = named.mid(colon + 1).toULongLong(&inodeRead);
+    return deviceRead && inodeRead && device == qulonglong(status.st_dev) &&
+           inode == qulonglong(status.st_ino);
+}
 
 } // namespace
 
@@ -45,6 +64,7 @@ LineJournal::LineJournal(int fd, std::size_t capacity)
     };
     if (::fstat(fd, &status) == 0) {
         m_socket = S_ISSOCK(status.st_mode);
+        m_journalStream = isJournalStream(status);
         // O_NONBLOCK on the descriptor itself would reach every process that shares it
         // (a parent shell, the X server in the kiosk session); a descriptor of our own for
         // the same pipe or terminal keeps it to this journal.
@@ -69,9 +89,9 @@ LineJournal::~LineJournal()
         ::close(m_ownFd);
 }
 
-bool LineJournal::write(const QString &line)
+bool LineJournal::write(const QString &line, int priority)
 {
-    QByteArray bytes = stamped(line);
+    QByteArray bytes = stamped(line, m_journalStream ? priority : -1);
     {
         const std::lock_guard lock(m_mutex);
         if (m_queue.size() >= m_capacity) {
@@ -119,7 +139,8 @@ void LineJournal::run()
         const bool written = writeOut(entry.bytes);
         if (entry.droppedAfter > 0)
             writeOut(stamped(QStringLiteral("journal: %1 lines dropped, the reader was too slow")
-                                 .arg(entry.droppedAfter)));
+                                 .arg(entry.droppedAfter),
+                             m_journalStream ? warning : -1));
         lock.lock();
         if (!written)
             ++m_dropped;

@@ -20,9 +20,21 @@ namespace platform {
 // line of its own where they are missing. The thread itself writes without blocking too
 // (a socket with MSG_DONTWAIT, a pipe or terminal through a non-blocking descriptor of its
 // own), so that ending the journal is bounded even when nobody ever reads.
+//
+// On systemd's journal stream (JOURNAL_STREAM names the descriptor) each line carries its
+// priority as a "<N>" prefix, which journald reads and strips: journald writes a line of
+// priority critical or higher to disk at once, the lines before it with it. Elsewhere (a
+// terminal, a pipe, a file) the lines stay plain.
 class LineJournal
 {
 public:
+    // Priorities as syslog numbers them.
+    static constexpr int critical = 2;
+    static constexpr int error = 3;
+    static constexpr int warning = 4;
+    static constexpr int info = 6;
+    static constexpr int debug = 7;
+
     // fd stays open and owned by the caller; capacity is the most lines queued at once.
     explicit LineJournal(int fd, std::size_t capacity = 1024);
     // Writes what is still queued, waiting at most drainMs for the descriptor; lines it
@@ -33,7 +45,10 @@ public:
 
     // Queues the line with the local time in front (ISO 8601, milliseconds) and a line
     // feed after it. Returns at once: false when the line was dropped.
-    bool write(const QString &line);
+    bool write(const QString &line, int priority = info);
+
+    // True when the descriptor is systemd's journal stream, so that lines carry priorities.
+    bool onJournalStream() const { return m_journalStream; }
 
     // Waits until every queued line is written or timeoutMs has passed; true when the
     // queue is empty.
@@ -63,6 +78,7 @@ private:
     const std::size_t m_capacity;
     int m_ownFd = -1;      // a non-blocking descriptor of the same pipe or terminal
     bool m_socket = false; // m_fd is a socket: send() with MSG_DONTWAIT
+    bool m_journalStream = false;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

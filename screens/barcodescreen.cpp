@@ -207,23 +207,24 @@ void Tbarcodescreen::nasClick()
     timeout->stop();
     std::exception_ptr reportError;
     {
-        const ReturnAreasDisabled returnAreasOff(*this);
-        for (qint64 i = 0; i <= nsb; ++i) {
-            setCaption(Label1, QStringLiteral("Dispensing: ") + QString::number(nsb - i));
-            platform::pumpMessages();
-            platform::blockingPause(stepMs);
+        // A stop waits from the first step to the main screen.
+        BucketUnderWay bucket(QStringLiteral("voucher"), barcode, 0, nsb);
+        {
+            const ReturnAreasDisabled returnAreasOff(*this);
+            bucket.countDown(Label1, stepMs);
+            // The result of the report is not examined. An error in it must not strand the
+            // customer on a screen without a way out: the way back runs first, then the
+            // error is reported as any other.
+            try {
+                bucket.report(
+                    [this] { return IPsend->sendvendstatus(barcode, QStringLiteral("P")); });
+            } catch (const KioskError &) {
+                reportError = std::current_exception();
+            }
         }
-        // The result of the report is not examined. An error in it must not strand the
-        // customer on a screen without a way out: the way back runs first, then the
-        // error is reported as any other.
-        try {
-            IPsend->sendvendstatus(barcode, QStringLiteral("P"));
-        } catch (const KioskError &) {
-            reportError = std::current_exception();
-        }
+        platform::blockingPause(reportPauseMs);
+        leaveToMainScreen();
     }
-    platform::blockingPause(reportPauseMs);
-    leaveToMainScreen();
     if (reportError)
         std::rethrow_exception(reportError);
 }

@@ -1,6 +1,9 @@
 #include "screens/customerscreen.h"
 
+#include "link/exchangerecord.h"
 #include "platform/errorreport.h"
+#include "platform/messagepump.h"
+#include "platform/stopcontrol.h"
 #include "screens/deferredlayout.h"
 #include "screens/screencover.h"
 #include "screens/selectioncolours.h"
@@ -99,4 +102,49 @@ bool CustomerScreen::admit(QChar key)
         return false;
     }
     return true;
+}
+
+CustomerScreen::BucketUnderWay::BucketUnderWay(const QString &screen, const QString &reference,
+                                               int issueGroup, int balls)
+    : m_balls(balls)
+{
+    if (platform::StopControl *stops = platform::StopControl::current()) {
+        platform::Bucket bucket;
+        bucket.screen = screen;
+        bucket.reference = reference.isEmpty() ? QString() : journalText(reference.right(4));
+        bucket.issueGroup = issueGroup;
+        bucket.balls = balls;
+        stops->bucketStarted(bucket);
+    }
+}
+
+CustomerScreen::BucketUnderWay::~BucketUnderWay()
+{
+    if (platform::StopControl *stops = platform::StopControl::current())
+        stops->bucketEnded();
+}
+
+void CustomerScreen::BucketUnderWay::countDown(QLabel *messageLine, int stepMs)
+{
+    const qint64 steps = qint64(m_balls) + 1;
+    for (qint64 i = 0; i < steps; ++i) {
+        if (platform::StopControl *stops = platform::StopControl::current())
+            stops->bucketStep(int(i + 1), int(steps));
+        messageLine->setText(QStringLiteral("Dispensing: ") + QString::number(m_balls - i));
+        messageLine->adjustSize();
+        platform::pumpMessages();
+        platform::blockingPause(stepMs);
+    }
+}
+
+CustomerScreen::BucketUnderWay::Reporting::Reporting()
+{
+    if (platform::StopControl *stops = platform::StopControl::current())
+        stops->reportStarted();
+}
+
+CustomerScreen::BucketUnderWay::Reporting::~Reporting()
+{
+    if (platform::StopControl *stops = platform::StopControl::current())
+        stops->reportEnded();
 }

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QWidget>
 #include <functional>
+#include <utility>
 
 class OuterControls;
 class QEvent;
@@ -18,7 +19,9 @@ class ScreenCover;
 // - every text label shows plain text, whatever a reply puts into it;
 // - the entry box's selected "waiting..." drawn in the box's own colours (SelectionColours);
 // - the reader's input, where a read that begins while the screen is busy is ignored whole;
-// - which opening an exchange's answer belongs to.
+// - which opening an exchange's answer belongs to;
+// - the bucket under way: its count, its usage report and the pause after it, during
+//   which a stop waits (BucketUnderWay).
 class CustomerScreen : public QWidget
 {
     Q_OBJECT
@@ -56,6 +59,44 @@ protected:
     bool sameOpening(Opening asked) const { return asked.number == m_openings; }
     // Neither closed nor opened again since: the customer still sees the screen.
     bool stillOpen(Opening asked) const { return sameOpening(asked) && m_open; }
+
+    // One bucket, from the first step of its count to the end of the pause after its usage
+    // report: journalled and kept as a record while it lasts, and a stop (systemd's, a
+    // reboot's, an upgrade's) waits for it to end (see platform::StopControl). Held by the
+    // dispensing handler for the whole of its work; when it goes, a stop that waited ends
+    // the kiosk.
+    class BucketUnderWay
+    {
+    public:
+        // screen: "voucher" or "card"; issueGroup 0 for a voucher.
+        BucketUnderWay(const QString &screen, const QString &reference, int issueGroup, int balls);
+        ~BucketUnderWay();
+        BucketUnderWay(const BucketUnderWay &) = delete;
+        BucketUnderWay &operator=(const BucketUnderWay &) = delete;
+
+        // The count: "Dispensing: " and what is left, from the bucket's balls down to 0 (no
+        // step for a negative count), on the message line; one step every stepMs, the
+        // pending window messages handled at each.
+        void countDown(QLabel *messageLine, int stepMs);
+
+        // Runs the usage report's exchange and returns its result; the bucket's record goes
+        // once the exchange has ended, however it ended. Never sent twice.
+        template <typename Exchange> int report(Exchange &&exchange)
+        {
+            const Reporting reporting;
+            return std::forward<Exchange>(exchange)();
+        }
+
+    private:
+        struct Reporting
+        {
+            Reporting();
+            ~Reporting();
+            Reporting(const Reporting &) = delete;
+            Reporting &operator=(const Reporting &) = delete;
+        };
+        const int m_balls;
+    };
 
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -312,14 +312,13 @@ void Trfidscreen::dispense(int count, QLabel *keptPicture, int issueGroup)
     OnError failed([this] { endDispensing(); });
 
     balls = count;
-    for (qint64 i = 0; i <= balls; ++i) {
-        setText(label1, QStringLiteral("Dispensing: ") + QString::number(balls - i));
-        platform::pumpMessages();
-        platform::blockingPause(stepMs);
-    }
+    // A stop waits from the first step to the main screen.
+    BucketUnderWay bucket(QStringLiteral("card"), cardno, issueGroup, balls);
+    bucket.countDown(label1, stepMs);
     setText(label1, QStringLiteral("Finished "));
     platform::pumpMessages();
-    IPsend->sendcardvendstatus(cardno, QStringLiteral("C"), issueGroup);
+    bucket.report(
+        [&] { return IPsend->sendcardvendstatus(cardno, QStringLiteral("C"), issueGroup); });
     platform::blockingPause(reportPauseMs);
     endDispensing();
 

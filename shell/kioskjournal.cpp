@@ -3,9 +3,6 @@
 #include "link/exchangerecord.h"
 #include "link/linkclient.h"
 
-#include <csignal>
-#include <cstring>
-
 namespace {
 
 QString orDash(const QString &text)
@@ -13,19 +10,20 @@ QString orDash(const QString &text)
     return text.isEmpty() ? QStringLiteral("-") : journalText(text);
 }
 
+bool isReport(ExchangeRecord::Operation operation)
+{
+    return operation == ExchangeRecord::Operation::VoucherReport ||
+           operation == ExchangeRecord::Operation::CardReport;
+}
+
 } // namespace
 
 KioskJournal::KioskJournal(int fd)
-    : m_lines(fd), m_signals([this](int signal) {
-          // The signal's name, not strsignal's text in the range's language.
-          const char *name = ::sigabbrev_np(signal);
-          m_lines.write(QStringLiteral("end signal=%1 (SIG%2)")
-                            .arg(signal)
-                            .arg(QLatin1String(name ? name : "?")));
-          m_lines.flush(platform::LineJournal::drainMs);
-      })
+    : m_own(std::make_unique<platform::LineJournal>(fd)), m_lines(*m_own)
 {
 }
+
+KioskJournal::KioskJournal(platform::LineJournal &lines) : m_lines(lines) {}
 
 void KioskJournal::refused()
 {
@@ -35,7 +33,10 @@ void KioskJournal::refused()
 void KioskJournal::started(LinkClient &link)
 {
     link.exchangeEnded = [this](const ExchangeRecord &record) {
-        m_lines.write(journalLine(record));
+        // A bucket's report is what a range reconciles by: on disk before anything else.
+        m_lines.write(journalLine(record), isReport(record.operation)
+                                               ? platform::LineJournal::critical
+                                               : platform::LineJournal::info);
     };
     m_lines.write(QStringLiteral("start version=%1 server=%2 port=%3")
                       .arg(QStringLiteral(ORVANTA_VERSION), orDash(link.remoteserver),

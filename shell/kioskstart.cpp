@@ -1,6 +1,8 @@
 #include "shell/kioskstart.h"
 
 #include "link/ipsend.h"
+#include "platform/linejournal.h"
+#include "platform/qtmessages.h"
 #include "screens/barcodescreen.h"
 #include "screens/deferredlayout.h"
 #include "screens/outercontrols.h"
@@ -43,6 +45,7 @@ public:
         m_parser.addOption(m_checkConfig);
         m_parser.addOption(m_log);
         m_parser.addOption(m_fit);
+        m_parser.addOption(m_stopTime);
     }
 
     QCommandLineParser &parser() { return m_parser; }
@@ -59,6 +62,12 @@ public:
         options.quitWhenShown = m_parser.isSet(m_quitWhenShown);
         options.log = m_parser.isSet(m_log);
         options.fit = m_parser.isSet(m_fit);
+        if (m_parser.isSet(m_stopTime)) {
+            bool read = false;
+            const int seconds = m_parser.value(m_stopTime).toInt(&read);
+            if (read && seconds >= 0 && seconds <= 3600)
+                options.stopTimeMs = seconds * 1000;
+        }
         return options;
     }
 
@@ -92,6 +101,13 @@ private:
                        "size. Everything below the design then lies off the screen, the "
                        "staff exit areas too: end the kiosk from outside then (Ctrl+C, "
                        "kill, or closing its window).")};
+    const QCommandLineOption m_stopTime{
+        QStringLiteral("stop-time"),
+        QStringLiteral("How long a stop (SIGTERM, SIGINT, SIGHUP) waits at most for the bucket "
+                       "being counted out, its usage report and the pause after it (default "
+                       "60). A second signal ends the kiosk at once; a bucket cut short is "
+                       "journalled UNCONFIRMED."),
+        QStringLiteral("seconds")};
 };
 
 // Everything the first showing of a customer screen would do but the showing itself, one
@@ -124,6 +140,11 @@ int kioskMain(int argc, char **argv)
     // kiosk's memory under --fit on 1920 x 1080 that nothing used. With the threshold
     // fixed, every buffer of this size comes and goes as a mapping of its own.
     mallopt(M_MMAP_THRESHOLD, kOwnMappingBytes);
+
+    // Qt's own warnings go out through a bounded queue from the very start: a blocking
+    // write to a standard error that nobody reads would stop the kiosk before it shows.
+    platform::LineJournal standardError(2);
+    const platform::QtMessagesToJournal qtMessages(standardError);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -152,7 +173,16 @@ int kioskMain(int argc, char **argv)
     Application app(argc, argv);
     KioskCommandLine commandLine;
     commandLine.parser().process(app);
-    return runKiosk(commandLine.options());
+    return runKiosk(commandLine.options(), QString::fromLatin1(platform::kInstanceGuardName),
+                    QString(), &standardError);
+}
+
+QString kioskStateFolder()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (folder == QLatin1String(ORVANTA_INSTALLED_DIR))
+        return QStringLiteral(ORVANTA_INSTALLED_STATE_DIR);
+    return folder + QStringLiteral("/state");
 }
 
 qreal fitFactor(const QSize &screen)
@@ -209,11 +239,18 @@ void showAlreadyRunning()
     box.exec();
 }
 
-int runKiosk(const KioskOptions &options, const QString &guardName, const QString &settingsPath)
+int runKiosk(const KioskOptions &options, const QString &guardName, const QString &settingsPath,
+             platform::LineJournal *standardError)
 {
     std::optional<KioskJournal> journal;
-    if (options.log)
-        journal.emplace();
+    if (options.log) {
+        if (standardError)
+            journal.emplace(*standardError);
+        else
+            journal.emplace();
+    }
+    // A stop waits for the bucket under way; at any other time it ends the kiosk at once.
+    platform::StopControl stops(journal ? &journal->lines() : nullptr, options.stopTimeMs);
     // Held until the process ends; the running copy learns nothing of a refused one.
     const platform::SingleInstanceGuard guard(guardName);
     if (guard.alreadyRunning()) {
@@ -226,8 +263,13 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
     // The controls beyond the design area follow the scaled design's corners.
     OuterControls::setFitted(options.fit);
     WindowSet windows(settingsPath);
-    if (journal)
+    if (journal) {
         journal->started(*IPsend);
+        // The record of a bucket that an earlier run left behind is told and removed;
+        // only the copy that holds the guard may take it over.
+        stops.keepRecordsIn(options.stateFolder.isEmpty() ? kioskStateFolder()
+                                                          : options.stateFolder);
+    }
     showFirstScreen(options);
     const int exitCode = QApplication::exec();
     if (journal)

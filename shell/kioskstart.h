@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/singleinstanceguard.h"
+#include "platform/stopcontrol.h"
 
 #include <QSize>
 #include <QString>
@@ -16,7 +17,16 @@ struct KioskOptions
     bool log = false;
     // Scales the whole design to fill the screen (see prepareFit).
     bool fit = false;
+    // How long a stop waits at most for the bucket under way (see platform::StopControl).
+    int stopTimeMs = platform::StopControl::defaultStopTimeMs;
+    // Where the record of the bucket under way is kept (with log); empty means
+    // kioskStateFolder().
+    QString stateFolder;
 };
+
+// The kiosk's state folder, which keeps the record of the bucket under way: /var/lib/orvanta
+// for the installed kiosk, the folder "state" beside the executable for any other.
+QString kioskStateFolder();
 
 // The whole program: answers --help, --version and --check-config without needing a
 // display, otherwise starts the application object and runs the kiosk. Returns the exit
@@ -26,10 +36,12 @@ int kioskMain(int argc, char **argv);
 // The start-up after the framework's own start: claims the single-instance guard, creates
 // the window set, shows the main screen and runs the event loop. Returns the exit code.
 // guardName and settingsPath exist for tests; an empty settingsPath means config.ini
-// beside the executable.
+// beside the executable. standardError: the journal on standard error that kioskMain keeps
+// for the whole program; null makes the kiosk's journal its own.
 int runKiosk(const KioskOptions &options,
              const QString &guardName = QString::fromLatin1(platform::kInstanceGuardName),
-             const QString &settingsPath = QString());
+             const QString &settingsPath = QString(),
+             platform::LineJournal *standardError = nullptr);
 
 // The factor that makes the 1024 x 768 design as large as the screen allows without
 // cutting any of it off: the design's height fills the screen's, unless the screen is

@@ -63,6 +63,9 @@ step "the kiosk user has no login shell and no password"
 entry=$(getent passwd orvanta) || fail "no user orvanta"
 [ "$(cut -d: -f7 <<<"$entry")" = /usr/sbin/nologin ] || fail "orvanta has a login shell: $entry"
 [ "$(passwd -S orvanta | cut -d' ' -f2)" = L ] || fail "orvanta has a usable password"
+# The home is the state folder, which keeps the record of the bucket being counted out.
+[ "$(stat -c '%U:%G %a' /var/lib/orvanta)" = "orvanta:orvanta 750" ] ||
+    fail "/var/lib/orvanta is $(stat -c '%U:%G %a' /var/lib/orvanta), not orvanta:orvanta 750"
 
 step "the units ship disabled"
 for unit in orvanta-kiosk.service orvanta-vnc.service; do

@@ -217,15 +217,32 @@ wait "$session" || status=$?
 [ "$status" -eq 0 ] || fail "the session ended with $status after the staff exit gesture"
 grep -q " end exit=0" "$work/session-2.log" || fail "--log wrote no end line"
 
-step "a stop (SIGTERM to the session script, as KillMode=mixed sends it) ends kiosk and server"
+step "a stop during a count (SIGTERM to the session script, as KillMode=mixed sends it) waits for the usage report, then ends kiosk and server"
 start_session "$work/session-3.log"
 wait_for 20 main_window >/dev/null || fail "no main screen for the stop"
+sleep 1
+x xdotool mousemove 470 313 click 1
+sleep 1
+x xdotool type --delay 60 900040
+x xdotool key Return
+grep_3() { grep -q -- "$1" "$work/session-3.log"; }
+wait_for 15 grep_3 "voucher-validation ref=0040 group=- result=1 " ||
+    fail "no accepted validation of 900040 before the stop"
+sleep 0.5
+x xdotool mousemove 283 260 click 1
+wait_for 10 grep_3 " bucket-start screen=voucher ref=0040 " || fail "the count of 900040 did not start"
+sleep 1.5
 # The oldest process of that name is the session itself, not its client side in X.
 kill -TERM "$(pgrep -o -u "$user" -x orvanta-session)"
 status=0
 wait "$session" || status=$?
 [ "$status" -eq 0 ] || fail "the session ended with $status when stopped"
 grep -q " end signal=" "$work/session-3.log" || fail "--log wrote no end line on the stop"
+grep_3 "voucher-report ref=0040 group=- result=1 " || fail "the stop lost the usage report of 900040"
+grep_3 "UNCONFIRMED" && fail "a bucket is marked unconfirmed after the stop"
+grep -q "SetRangeUsage&RangeType=P&Reference=900040&" "$work/sim.log" ||
+    fail "the simulator's log shows no usage report for 900040"
+[ -e "$home/bucket-under-way" ] && fail "the record of the bucket outlived its report"
 # Zombies do not count: reaping them is the init system's part.
 # shellcheck disable=SC2009 # pgrep cannot leave zombies out
 if ps -u "$user" -o stat= | grep -qv '^Z'; then

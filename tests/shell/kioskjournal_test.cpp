@@ -1,9 +1,11 @@
 #include "shelltesting.h"
 
+#include "journaltesting.h"
 #include "link/linkclient.h"
 #include "link/wireformat.h"
 #include "platform/errors.h"
 #include "platform/linejournal.h"
+#include "platform/stopcontrol.h"
 #include "shell/kioskjournal.h"
 #include "shell/kioskstart.h"
 #include "simfixture.h"
@@ -13,6 +15,7 @@
 #include <QTcpServer>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,67 +26,6 @@ const QByteArray simData = R"({
     "cards": [ {"number": "12345678", "balance": "250.00"} ],
     "vouchers": [ {"number": "900020", "balls": 20, "used": false},
                   {"number": "900099", "balls": 40, "used": true} ] })";
-
-// A pipe whose read end the test holds: nothing reads it until the test does.
-class Pipe
-{
-public:
-    Pipe()
-    {
-        if (::pipe2(ends, O_CLOEXEC) != 0)
-            qFatal("pipe2 failed");
-    }
-    ~Pipe()
-    {
-        closeWriteEnd();
-        ::close(ends[0]);
-    }
-    int writeEnd() const { return ends[1]; }
-    void closeWriteEnd()
-    {
-        if (ends[1] >= 0)
-            ::close(ends[1]);
-        ends[1] = -1;
-    }
-    // Everything in the pipe now, without waiting for more.
-    QByteArray drain() const
-    {
-        const int flags = ::fcntl(ends[0], F_GETFL);
-        ::fcntl(ends[0], F_SETFL, flags | O_NONBLOCK);
-        QByteArray all;
-        char buffer[65536];
-        ssize_t n;
-        while ((n = ::read(ends[0], buffer, sizeof buffer)) > 0)
-            all.append(buffer, n);
-        ::fcntl(ends[0], F_SETFL, flags);
-        return all;
-    }
-
-private:
-    int ends[2] = {-1, -1};
-};
-
-// A journal line without its time stamp and duration, for comparing; empty when the line
-// does not have the journal's form.
-QString withoutTimes(const QString &line)
-{
-    static const QRegularExpression stamped(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
-    const QRegularExpressionMatch match = stamped.match(line);
-    if (!match.hasMatch())
-        return QString();
-    return match.captured(1).replace(QRegularExpression(QStringLiteral(" ms=\\d+")), QString());
-}
-
-QStringList journalLines(const QByteArray &bytes)
-{
-    QStringList lines;
-    for (const QByteArray &line : bytes.split('\n')) {
-        if (!line.isEmpty())
-            lines << withoutTimes(QString::fromUtf8(line));
-    }
-    return lines;
-}
 
 // A link whose reply parser lets one more exchange in, as a queued reader Enter would.
 class NestingLink : public LinkClient
@@ -172,6 +114,74 @@ private slots:
                                    "why=\"no connection to the server\"",
                                    "end exit=0"};
         QCOMPARE(journalLines(pipe.drain()), expected);
+    }
+
+    // A bucket's lines (its start, its usage report, an UNCONFIRMED one) are what a range
+    // reconciles by: on systemd's journal stream they go out at critical priority, which
+    // journald writes to disk at once, with every line before them. Elsewhere the lines
+    // stay plain.
+    void bucketLinesAreCriticalOnTheJournalStream_data()
+    {
+        QTest::addColumn<bool>("journalStream");
+        // Fault caught: bucket lines left at journald's default priority, lost in a power
+        // cut before its next sync.
+        QTest::newRow("on the journal stream: <2> for bucket lines, <6> for others") << true;
+        // Fault caught: "<2>" prefixes on a terminal or in a file, where nobody strips them.
+        QTest::newRow("elsewhere: plain lines") << false;
+    }
+
+    void bucketLinesAreCriticalOnTheJournalStream()
+    {
+        QFETCH(bool, journalStream);
+        SimFixture sim(simData);
+        Pipe pipe;
+        struct stat status
+        {
+        };
+        QCOMPARE(::fstat(pipe.writeEnd(), &status), 0);
+        // Another stream's numbers name another descriptor: not ours.
+        const QByteArray stream = journalStream
+                                      ? QByteArray::number(qulonglong(status.st_dev)) + ':' +
+                                            QByteArray::number(qulonglong(status.st_ino))
+                                      : QByteArray("1:2");
+        qputenv("JOURNAL_STREAM", stream);
+        LinkClient link;
+        link.remoteserver = QStringLiteral("127.0.0.1");
+        link.remoteport = QString::number(sim.port());
+        {
+            KioskJournal journal(pipe.writeEnd());
+            qunsetenv("JOURNAL_STREAM");
+            QCOMPARE(journal.lines().onJournalStream(), journalStream);
+            journal.started(link);
+            platform::StopControl stops(&journal.lines());
+            QCOMPARE(link.sendinput(QStringLiteral("900020"), QStringLiteral("P")), 1);
+            platform::Bucket bucket;
+            bucket.screen = QStringLiteral("voucher");
+            bucket.reference = QStringLiteral("0020");
+            bucket.balls = 20;
+            stops.bucketStarted(bucket);
+            stops.reportStarted();
+            QCOMPARE(link.sendvendstatus(QStringLiteral("900020"), QStringLiteral("P")), 1);
+            stops.reportEnded();
+            stops.bucketEnded();
+        }
+        QStringList got;
+        for (const QByteArray &line : pipe.drain().split('\n')) {
+            if (line.isEmpty())
+                continue;
+            // The priority, and the line's words after the time stamp.
+            static const QRegularExpression form(
+                QStringLiteral("^(<\\d>)?\\d{4}-\\d\\d-\\d\\dT[\\d:.]+ (\\S+)"));
+            const QRegularExpressionMatch m = form.match(QString::fromUtf8(line));
+            QVERIFY2(m.hasMatch(), line.constData());
+            got << m.captured(1) + m.captured(2);
+        }
+        const QStringList expected =
+            journalStream
+                ? QStringList{"<6>start", "<6>voucher-validation", "<2>bucket-start",
+                              "<2>voucher-report"}
+                : QStringList{"start", "voucher-validation", "bucket-start", "voucher-report"};
+        QCOMPARE(got, expected);
     }
 
     // The caller's time does not depend on the reader: with nobody reading, thousands of
