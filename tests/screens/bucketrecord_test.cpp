@@ -45,7 +45,8 @@ private slots:
         QTest::newRow("voucher, refused by the server")
             << false << QByteArray("RangeOK=0&Error=Used&") << false << "result=0 UNCONFIRMED";
         QTest::newRow("voucher, no server")
-            << false << QByteArray() << true << "result=9 UNCONFIRMED";
+            << false << QByteArray() << true
+            << "result=9 UNCONFIRMED why=\"no connection to the server\"";
         QTest::newRow("voucher, a reply that cannot be read")
             << false << QByteArray("RangeOK=3x&") << false << "result=error UNCONFIRMED";
         QTest::newRow("card, confirmed") << true << QByteArray() << false << "result=1";
