@@ -47,7 +47,7 @@ set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA
 set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_NAME orvanta-lockdown)
 set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_ARCHITECTURE all)
-set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_DEPENDS "orvanta, init-system-helpers")
+set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_DEPENDS orvanta)
 set(CPACK_DEBIAN_LOCKDOWN_DESCRIPTION
     "seal of the Orvanta kiosk against a customer's keyboard
 Keeps a customer with a USB keyboard inside the Orvanta kiosk: the X server
