@@ -1,6 +1,7 @@
-# Two Debian packages from one build (cmake --build build --target package):
-#   orvanta        the kiosk, its session and units, its documentation
-#   quillmark-sim  the simulated management server with its demo data
+# Three Debian packages from one build (cmake --build build --target package):
+#   orvanta           the kiosk, its session and units, its documentation
+#   orvanta-lockdown  the keyboard sealed: no console switch, no reboot or power keys
+#   quillmark-sim     the simulated management server with its demo data
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvanta)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -10,7 +11,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL kiosk simulator)
+set(CPACK_COMPONENTS_ALL kiosk lockdown simulator)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SOURCE orvanta)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -42,6 +43,22 @@ set(CPACK_DEBIAN_KIOSK_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/dist/prerm
     ${CMAKE_SOURCE_DIR}/dist/postrm
     ${CMAKE_BINARY_DIR}/dist/control/conffiles)
+
+set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_NAME orvanta-lockdown)
+set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_SECTION x11)
+set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_DEPENDS orvanta)
+set(CPACK_DEBIAN_LOCKDOWN_DESCRIPTION
+    "seal of the Orvanta kiosk against a customer's keyboard
+Keeps a customer with a USB keyboard inside the Orvanta kiosk: the X server
+ignores Ctrl+Alt+Fn (no switch to a text console) and Ctrl+Alt+Backspace,
+logind ignores the power, suspend, hibernate and reboot keys and starts no
+consoles on other virtual terminals, Ctrl+Alt+Del is masked and Alt+SysRq is
+off. Install it on the range's kiosks, not on a technician's desktop; a
+technician reaches a sealed kiosk over SSH. Removing it lifts the seal.")
+set(CPACK_DEBIAN_LOCKDOWN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_SOURCE_DIR}/dist/lockdown/postinst
+    ${CMAKE_SOURCE_DIR}/dist/lockdown/postrm)
 
 set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME quillmark-sim)
 set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SECTION net)

@@ -1,34 +1,139 @@
 #include "platform/singleinstanceguard.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <QDir>
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstddef>
-#include <cstring>
 
 namespace platform {
 
+namespace {
+
+// An open folder, closed when it goes.
+class Folder
+{
+public:
+    explicit Folder(const QByteArray &path)
+        : m_fd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+    {
+    }
+    ~Folder()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+
+    int fd() const { return m_fd; }
+
+    // This account's own, and writable by nobody else: then nobody else can create, replace
+    // or link a file in it.
+    bool isPrivate() const
+    {
+        struct stat status
+        {
+        };
+        return m_fd >= 0 && ::fstat(m_fd, &status) == 0 && S_ISDIR(status.st_mode) &&
+               status.st_uid == ::geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool isPrivateFolder(const QByteArray &path)
+{
+    return !path.isEmpty() && path.startsWith('/') && Folder(path).isPrivate();
+}
+
+// systemd lists several runtime folders separated by colons; the unit's own comes first.
+QByteArray firstOf(const QByteArray &list)
+{
+    const qsizetype colon = list.indexOf(':');
+    return colon < 0 ? list : list.left(colon);
+}
+
+// The folder made for a build run by hand where no runtime folder is set. Someone else
+// may have made it first: then it is not private and is not used.
+QByteArray ownTemporaryFolder()
+{
+    const QByteArray path =
+        QFile::encodeName(QDir::tempPath()) + "/orvanta-" + QByteArray::number(::geteuid());
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    return path;
+}
+
+// "net:[4026531840]" -> "4026531840"; empty where the namespace cannot be read.
+QByteArray networkNamespace()
+{
+    char link[64] = {};
+    const ssize_t length = ::readlink("/proc/self/ns/net", link, sizeof link - 1);
+    if (length <= 0)
+        return {};
+    QByteArray id(link, length);
+    const qsizetype open = id.indexOf('[');
+    const qsizetype close = id.indexOf(']');
+    if (open < 0 || close <= open + 1)
+        return {};
+    return id.mid(open + 1, close - open - 1);
+}
+
+} // namespace
+
+QString SingleInstanceGuard::lockFolder()
+{
+    const QByteArray candidates[] = {
+        firstOf(qgetenv("RUNTIME_DIRECTORY")),
+        QByteArray(kKioskRuntimeFolder),
+        qgetenv("XDG_RUNTIME_DIR"),
+    };
+    for (const QByteArray &candidate : candidates) {
+        if (isPrivateFolder(candidate))
+            return QFile::decodeName(candidate);
+    }
+    const QByteArray own = ownTemporaryFolder();
+    return isPrivateFolder(own) ? QFile::decodeName(own) : QString();
+}
+
 SingleInstanceGuard::SingleInstanceGuard(const QString &name)
 {
-    const QByteArray utf8 = name.toUtf8();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // A leading zero byte selects the abstract namespace; the name follows it unterminated.
-    const std::size_t length = std::min<std::size_t>(utf8.size(), sizeof(address.sun_path) - 1);
-    std::memcpy(address.sun_path + 1, utf8.constData(), length);
-    const auto addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+    const QString folderPath = lockFolder();
+    // A name is one file in the folder, never a way out of it.
+    if (folderPath.isEmpty() || name.isEmpty() || name.contains(QLatin1Char('/')))
+        return;
+    const Folder folder(QFile::encodeName(folderPath));
+    if (!folder.isPrivate())
+        return;
+    QByteArray fileName = QFile::encodeName(name);
+    const QByteArray space = networkNamespace();
+    if (!space.isEmpty())
+        fileName += ".net" + space;
+    fileName += ".lock";
 
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::openat(folder.fd(), fileName.constData(),
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0)
         return;
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), addressLength) == 0) {
+    m_path = folderPath + QLatin1Char('/') + QFile::decodeName(fileName);
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        ::close(fd);
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
         m_fd = fd;
         return;
     }
-    m_alreadyRunning = errno == EADDRINUSE;
+    m_alreadyRunning = errno == EWOULDBLOCK;
     ::close(fd);
 }
 

@@ -239,6 +239,16 @@ void showAlreadyRunning()
     box.exec();
 }
 
+int refusedExitCode()
+{
+    // systemd sets INVOCATION_ID for every service it runs, RUNTIME_DIRECTORY with the
+    // unit's RuntimeDirectory. There a refused start is a failure, which Restart=on-failure
+    // answers with another try; a copy started by hand ends as it always did.
+    const bool underService = qEnvironmentVariableIsSet("INVOCATION_ID") ||
+                              qEnvironmentVariableIsSet("RUNTIME_DIRECTORY");
+    return underService ? 1 : 0;
+}
+
 int runKiosk(const KioskOptions &options, const QString &guardName, const QString &settingsPath,
              platform::LineJournal *standardError)
 {
@@ -257,7 +267,7 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
         if (journal)
             journal->refused();
         showAlreadyRunning();
-        return 0;
+        return refusedExitCode();
     }
 
     // The controls beyond the design area follow the scaled design's corners.

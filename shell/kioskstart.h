@@ -58,5 +58,9 @@ void prepareFit(int argc, char **argv);
 // link test window.
 void showFirstScreen(const KioskOptions &options);
 
+// The exit status of a copy that found the guard held: 1 under a systemd service (a
+// failure, so that the unit tries again), 0 for a copy started by hand.
+int refusedExitCode();
+
 // The box a second copy shows before it ends.
 void showAlreadyRunning();

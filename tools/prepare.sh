@@ -22,6 +22,9 @@ ORVANTA_PACKAGES=(
     # what the kiosk session runs on, and the tools that drive it under Xvfb.
     dpkg-dev lintian man-db systemd procps
     xserver-xorg-core xserver-xorg-input-libinput xinit x11-xserver-utils x11-utils
+    # Another account in the guard's tests and the package test (setpriv is util-linux's),
+    # and the package test's VNC client (the DES of VNC authentication is openssl's).
+    python3 openssl
 )
 
 # The tests convert numbers and currency under these locales, and CI runs the whole suite

@@ -169,8 +169,11 @@ kill -0 "$(kiosk_pid)" || fail "the first copy ended"
 step "the VNC unit shares the screen on the loopback only"
 vnc_unit=/lib/systemd/system/orvanta-vnc.service
 vnc_start=$(sed -n 's/^ExecStart=//p' "$vnc_unit")
-# Its command line with this run's display in place of the machine's :0.
-vnc_start=${vnc_start/-display :0/-display $display}
+# Its command line with the session's display, which systemd takes from the session's
+# display file; the secret and the sandbox are tried by the seal table (seal.sh).
+grep -qx "DISPLAY=$display" "$runtime/display" || fail "the session did not write its display"
+# shellcheck disable=SC2016 # the unit's text
+vnc_start=${vnc_start//'${DISPLAY}'/$display}
 [ "$(sed -n 's/^User=//p' "$vnc_unit")" = "$user" ] || fail "the VNC unit runs as another user"
 # shellcheck disable=SC2086 # the unit's command line, split as systemd splits it
 runuser -u "$user" -- $vnc_start >"$work/vnc.log" 2>&1 &

@@ -10,6 +10,7 @@
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
 
@@ -37,9 +38,41 @@ private slots:
         m_settings = writeSettings(m_dir);
     }
 
+    // By hand a refused copy ends as it always did; under a systemd service (which sets
+    // INVOCATION_ID, and RUNTIME_DIRECTORY for the kiosk's unit) it ends as a failure, so that
+    // Restart=on-failure tries again rather than taking the refusal for a wanted end.
+    void refusedCopyShowsInformationAndCreatesNoWindow_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("started by hand") << QByteArray() << 0;
+        QTest::newRow("under a service") << QByteArray("INVOCATION_ID") << 1;
+        QTest::newRow("under the kiosk's unit") << QByteArray("RUNTIME_DIRECTORY") << 1;
+    }
+
     void refusedCopyShowsInformationAndCreatesNoWindow()
     {
+        QFETCH(QByteArray, variable);
+        QFETCH(int, exitCode);
+        const QByteArray invocation = qgetenv("INVOCATION_ID");
+        const QByteArray runtime = qgetenv("RUNTIME_DIRECTORY");
+        const auto restore = qScopeGuard([&] {
+            qputenv("INVOCATION_ID", invocation);
+            qputenv("RUNTIME_DIRECTORY", runtime);
+            if (invocation.isNull())
+                qunsetenv("INVOCATION_ID");
+            if (runtime.isNull())
+                qunsetenv("RUNTIME_DIRECTORY");
+        });
+        qunsetenv("INVOCATION_ID");
+        qunsetenv("RUNTIME_DIRECTORY");
+        // The guard is taken before the variable is set, so both sit in the same folder.
         const platform::SingleInstanceGuard runningCopy(guardName());
+        if (!variable.isEmpty())
+            qputenv(variable.constData(),
+                    variable == "RUNTIME_DIRECTORY"
+                        ? QFile::encodeName(QFileInfo(runningCopy.path()).absolutePath())
+                        : QByteArray("0123456789abcdef"));
         QVERIFY(runningCopy.held());
         BoxWatcher boxes;
         // A start that is wrongly let through runs the kiosk's event loop, which nothing
@@ -51,7 +84,7 @@ private slots:
         });
         QTimer::singleShot(10000, &context, [] { QCoreApplication::exit(43); });
 
-        QCOMPARE(runKiosk(KioskOptions{}, guardName(), m_settings), 0);
+        QCOMPARE(runKiosk(KioskOptions{}, guardName(), m_settings), exitCode);
 
         QCOMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen.first().summary(),
