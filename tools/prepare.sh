@@ -22,6 +22,9 @@ ORVANTA_PACKAGES=(
     # what the kiosk session runs on, and the tools that drive it under Xvfb.
     dpkg-dev lintian man-db systemd procps
     xserver-xorg-core xserver-xorg-input-libinput xinit x11-xserver-utils x11-utils
+    # The journal upload through a collector (tests/package/journal-upload.sh), and the
+    # watchdog's stand-in for systemd in the package test.
+    systemd-journal-remote openssl python3
 )
 
 # The tests convert numbers and currency under these locales, and CI runs the whole suite
