@@ -9,6 +9,7 @@
 #include "shell/configcheck.h"
 #include "shell/kioskjournal.h"
 #include "shell/mainscreen.h"
+#include "shell/servicewatch.h"
 #include "shell/windowset.h"
 
 #include <QApplication>
@@ -211,10 +212,13 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
         return 0;
     }
 
+    // Under the kiosk's unit: READY=1 once the main screen is up, and the watchdog.
+    ServiceWatch watch;
     WindowSet windows(settingsPath);
     if (journal)
         journal->started(*IPsend);
     showFirstScreen(options);
+    watch.readyAfterFirstPaint(mainscreen);
     const int exitCode = QApplication::exec();
     if (journal)
         journal->ended(exitCode);
