@@ -93,7 +93,7 @@ step "an upgrade over a range's config.ini, stdin closed, never stops for a ques
 # package over it, as an unattended upgrade runs: nobody to answer dpkg.
 new_version=$(dpkg-deb -f "$kiosk_deb" Version)
 # The same digits, one less, at the same places: 1.0.0.0 gives 0.9.9.9.
-old_version=$(python3 -c '
+old_version=$(/usr/bin/python3 -c '
 import sys
 v = sys.argv[1]
 digits = "".join(c for c in v if c.isdigit())
@@ -106,7 +106,7 @@ dpkg-deb -R "$kiosk_deb" "$work/previous"
 sed -i "s/^Version: .*/Version: $old_version/" "$work/previous/DEBIAN/control"
 printf '192.168.1.10\n50001\n.\n' >"$work/previous/etc/orvanta/config.ini"
 # The kiosk's version text is a UTF-16 literal in the executable.
-python3 -c '
+/usr/bin/python3 -c '
 import sys
 path, new, old = sys.argv[1:]
 data = open(path, "rb").read()

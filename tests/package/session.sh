@@ -246,7 +246,7 @@ restart_sec=$(sed -n 's/^RestartSec=//p' "$unit")
     fail "WatchdogSec=$watchdog_sec is below the 30 s the kiosk may block for"
 notify_log=$work/notify.log
 : >"$notify_log"
-python3 "$root/tests/package/notify-socket.py" "$work/notify.sock" "$notify_log" &
+/usr/bin/python3 "$root/tests/package/notify-socket.py" "$work/notify.sock" "$notify_log" &
 started+=($!)
 wait_for 10 test -S "$work/notify.sock" || fail "no notification socket"
 watchdog_usec=3000000
