@@ -24,7 +24,7 @@ set(CPACK_DEBIAN_KIOSK_PACKAGE_NAME orvanta)
 set(CPACK_DEBIAN_KIOSK_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_KIOSK_PACKAGE_DEPENDS
     "fonts-urw-base35, xserver-xorg-core, xserver-xorg-input-libinput, xinit, xauth, x11-xserver-utils, adduser, libpam-systemd")
-set(CPACK_DEBIAN_KIOSK_PACKAGE_SUGGESTS "x11vnc, quillmark-sim")
+set(CPACK_DEBIAN_KIOSK_PACKAGE_SUGGESTS "x11vnc, quillmark-sim, systemd-journal-remote")
 set(CPACK_DEBIAN_KIOSK_DESCRIPTION
     "customer terminal of a golf driving range
 A full-screen touch kiosk beside a ball dispenser: a customer pays with a

@@ -13,6 +13,7 @@
 #include "shell/kioskjournal.h"
 #include "shell/linktestwindow.h"
 #include "shell/mainscreen.h"
+#include "shell/servicewatch.h"
 #include "shell/windowset.h"
 
 #include <QApplication>
@@ -272,6 +273,8 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
 
     // The controls beyond the design area follow the scaled design's corners.
     OuterControls::setFitted(options.fit);
+    // Under the kiosk's unit: READY=1 once the main screen is up, and the watchdog.
+    ServiceWatch watch;
     WindowSet windows(settingsPath);
     if (journal) {
         journal->started(*IPsend);
@@ -281,6 +284,7 @@ int runKiosk(const KioskOptions &options, const QString &guardName, const QStrin
                                                           : options.stateFolder);
     }
     showFirstScreen(options);
+    watch.readyAfterFirstPaint(mainscreen);
     const int exitCode = QApplication::exec();
     if (journal)
         journal->ended(exitCode);

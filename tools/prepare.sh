@@ -23,8 +23,10 @@ ORVANTA_PACKAGES=(
     dpkg-dev lintian man-db systemd procps
     xserver-xorg-core xserver-xorg-input-libinput xinit x11-xserver-utils x11-utils
     # Another account in the guard's tests and the package test (setpriv is util-linux's),
-    # and the package test's VNC client (the DES of VNC authentication is openssl's).
-    python3 openssl
+    # the package test's VNC client (the DES of VNC authentication is openssl's), and the
+    # journal upload through a collector (tests/package/journal-upload.sh) with the
+    # watchdog's stand-in for systemd in the package test.
+    python3 openssl systemd-journal-remote
 )
 
 # The tests convert numbers and currency under these locales, and CI runs the whole suite

@@ -77,6 +77,8 @@ runtime=/run/orvanta
 printf 'LANG=de_DE.UTF-8\nLC_MONETARY="de_DE.UTF-8"\nPATH=/nowhere\n' >"$work/locale"
 chmod 644 "$work/locale"
 
+# What systemd adds to the session's environment for one run (the watchdog's step).
+session_env=()
 start_session() { # log file
     rm -rf "$runtime"
     install -d -m 700 -o "$user" -g "$user" "$runtime"
@@ -84,7 +86,7 @@ start_session() { # log file
         cd "$home"
         # shellcheck disable=SC2086 # the unit's command line, split as systemd splits it
         exec runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" USER="$user" \
-            RUNTIME_DIRECTORY="$runtime" ORVANTA_DISPLAY="$display" \
+            "${session_env[@]}" RUNTIME_DIRECTORY="$runtime" ORVANTA_DISPLAY="$display" \
             ORVANTA_X_SERVER="Xvfb -screen 0 1280x1024x24" ORVANTA_LOCALE_FILE="$work/locale" \
             $exec_start
     ) >"$1" 2>&1 &
@@ -251,5 +253,78 @@ grep -q "SetRangeUsage&RangeType=P&Reference=900040&" "$work/sim.log" ||
 if ps -u "$user" -o stat= | grep -qv '^Z'; then
     fail "processes of $user outlived the stop"
 fi
+
+step "the watchdog: READY=1, WATCHDOG=1 until the kiosk hangs, then a new session"
+# systemd is not PID 1 here: notify-socket.py takes its end of the notification socket, and
+# this script does what systemd does with the unit's settings (with a watchdog timeout of
+# 3 s in place of the unit's, and RestartSec as it is).
+grep -qx "Type=notify" "$unit" || fail "the kiosk unit is not Type=notify"
+grep -qx "NotifyAccess=all" "$unit" || fail "the kiosk unit takes no READY=1 from the kiosk"
+watchdog_sec=$(sed -n 's/^WatchdogSec=//p' "$unit")
+restart_sec=$(sed -n 's/^RestartSec=//p' "$unit")
+[[ "$watchdog_sec" =~ ^[0-9]+$ ]] && [ "$watchdog_sec" -ge 30 ] ||
+    fail "WatchdogSec=$watchdog_sec is below the 30 s the kiosk may block for"
+notify_log=$work/notify.log
+: >"$notify_log"
+/usr/bin/python3 "$root/tests/package/notify-socket.py" "$work/notify.sock" "$notify_log" &
+started+=($!)
+wait_for 10 test -S "$work/notify.sock" || fail "no notification socket"
+watchdog_usec=3000000
+# WATCHDOG_PID names the unit's main process, the session script, never the kiosk.
+session_env=(NOTIFY_SOCKET="$work/notify.sock" WATCHDOG_USEC=$watchdog_usec WATCHDOG_PID=$$)
+states() { grep -c " $1\$" "$notify_log" || true; }
+last_ping() { sed -n 's/ WATCHDOG=1$//p' "$notify_log" | tail -n 1; }
+start_session "$work/session-4.log"
+wait_for 20 main_window >/dev/null || fail "no main screen for the watchdog"
+wait_for 10 grep -q " READY=1$" "$notify_log" || fail "no READY=1 after the main screen"
+wait_for 10 bash -c "[ \$(grep -c ' WATCHDOG=1\$' '$notify_log') -ge 3 ]" ||
+    fail "the kiosk does not keep sending WATCHDOG=1"
+[ "$(states READY=1)" -eq 1 ] || fail "READY=1 came $(states READY=1) times"
+
+# Seconds since the epoch with a point, whatever the locale.
+now() { local t=$EPOCHREALTIME; echo "${t/,/.}"; }
+hung_at=$(now)
+kill -STOP "$(kiosk_pid)"
+# systemd's watchdog: no WATCHDOG=1 for WATCHDOG_USEC is a hang.
+silent() { awk -v now="$(now)" -v last="$(last_ping)" -v limit=$((watchdog_usec / 1000000)) \
+    'BEGIN { exit !(now - last > limit) }'; }
+wait_for 15 silent || fail "a stopped kiosk kept sending WATCHDOG=1"
+kill -ABRT "$(pgrep -o -u "$user" -x orvanta-session)"
+status=0
+wait_for 15 bash -c "! kill -0 $session 2>/dev/null" || fail "the watchdog's SIGABRT did not end the session"
+wait "$session" || status=$?
+[ "$status" -ne 0 ] || fail "the session ended with 0 after the watchdog, which is not restarted"
+grep -q "the kiosk stopped answering (watchdog)" "$work/session-4.log" ||
+    fail "the session did not say why it ended"
+kiosk_pid >/dev/null && fail "the stopped kiosk outlived its session"
+[ -e "/tmp/.X11-unix/X${display#:}" ] && fail "the X server outlived the session"
+# After every end the unit runs orvanta-alert; a third failure in a row is the alert.
+alert=$(sed -n 's/^ExecStopPost=//p' "$unit")
+[ -x "$alert" ] || fail "the unit's ExecStopPost=$alert is not installed"
+for _ in 1 2 3; do
+    runuser -u "$user" -- env SERVICE_RESULT=watchdog EXIT_CODE=exited EXIT_STATUS="$status" \
+        ORVANTA_ALERT_STATE="$home/kiosk-failures" "$alert" 2>>"$work/alert.log"
+done
+runuser -u "$user" -- env SERVICE_RESULT=success ORVANTA_ALERT_STATE="$home/kiosk-failures" \
+    "$alert" 2>>"$work/alert.log"
+rm -f "$home/kiosk-failures"
+[ "$(grep -c '^<4>orvanta-kiosk failed (result=watchdog' "$work/alert.log")" -eq 2 ] ||
+    fail "orvanta-alert did not note the failures"
+[ "$(grep -c '^<2>orvanta-kiosk keeps failing: 3 failures' "$work/alert.log")" -eq 1 ] ||
+    fail "orvanta-alert did not alert on the third failure"
+[ "$(wc -l <"$work/alert.log")" -eq 3 ] || fail "orvanta-alert spoke on a clean end"
+
+# Restart=on-failure answers the failure after RestartSec.
+sleep "$restart_sec"
+start_session "$work/session-5.log"
+wait_for 20 main_window >/dev/null || fail "no main screen after the watchdog's restart"
+wait_for 10 bash -c "[ \$(grep -c ' READY=1\$' '$notify_log') -eq 2 ]" || fail "no READY=1 after the restart"
+back=$(awk -v a="$hung_at" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }')
+echo "   hung kiosk back on its main screen after ${back} s (watchdog 3 s here, ${watchdog_sec} s in the unit; RestartSec=${restart_sec})"
+awk -v back="$back" -v bound=$((watchdog_usec / 1000000 + restart_sec + 20)) \
+    'BEGIN { exit !(back <= bound) }' || fail "the restart took ${back} s"
+kill -TERM "$(pgrep -o -u "$user" -x orvanta-session)"
+wait "$session" || true
+session_env=()
 
 step "session checks passed"
