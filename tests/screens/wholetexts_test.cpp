@@ -15,6 +15,8 @@
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
+#include "support/offscreenscreen.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -306,40 +308,19 @@ private slots:
 // set up as the kiosk sets it up.
 int main(int argc, char **argv)
 {
-    QTemporaryDir dir;
     const QByteArray wanted = qgetenv("ORVANTA_TEST_SCREEN");
     const QList<QByteArray> size = (wanted.isEmpty() ? QByteArray("1024x768") : wanted).split('x');
     if (size.size() != 2)
         return 2;
-    const QString config = dir.filePath(QStringLiteral("screen.json"));
-    QFile file(config);
-    const QJsonObject screen{{"name", "test"},
-                             {"x", 0},
-                             {"y", 0},
-                             {"width", size.at(0).toInt()},
-                             {"height", size.at(1).toInt()},
-                             {"logicalDpi", 96},
-                             {"logicalBaseDpi", 96},
-                             {"dpr", 1.0}};
-    if (!dir.isValid() || !file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(QJsonObject{{"screens", QJsonArray{screen}}}).toJson()) < 0)
+    OffscreenScreenArguments args(argc, argv, QSize(size.at(0).toInt(), size.at(1).toInt()));
+    if (!args.isValid())
         return 2;
-    file.close();
-
-    std::vector<QByteArray> arguments(argv, argv + argc);
-    arguments.emplace_back("-platform");
-    arguments.push_back("offscreen:configfile=" + config.toLocal8Bit());
-    std::vector<char *> pointers;
-    for (QByteArray &argument : arguments)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-    int count = int(arguments.size());
 
     if (!qgetenv("ORVANTA_TEST_FIT").isEmpty())
-        prepareFit(count, pointers.data());
-    Application app(count, pointers.data());
+        prepareFit(args.count(), args.values());
+    Application app(args.count(), args.values());
     WholeTextsTest test;
-    return QTest::qExec(&test, count, pointers.data());
+    return QTest::qExec(&test, args.count(), args.values());
 }
 
 #include "wholetexts_test.moc"

@@ -6,6 +6,8 @@
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
+#include "support/offscreenscreen.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -157,35 +159,14 @@ private slots:
 // application object too.
 int main(int argc, char **argv)
 {
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("screen.json"));
-    QFile file(config);
-    const QJsonObject screen{{"name", "fit"},
-                             {"x", 0},
-                             {"y", 0},
-                             {"width", kScreenWidth},
-                             {"height", kScreenHeight},
-                             {"logicalDpi", 96},
-                             {"logicalBaseDpi", 96},
-                             {"dpr", 1.0}};
-    if (!dir.isValid() || !file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(QJsonObject{{"screens", QJsonArray{screen}}}).toJson()) < 0)
+    OffscreenScreenArguments args(argc, argv, QSize(kScreenWidth, kScreenHeight));
+    if (!args.isValid())
         return 2;
-    file.close();
 
-    std::vector<QByteArray> arguments(argv, argv + argc);
-    arguments.emplace_back("-platform");
-    arguments.push_back("offscreen:configfile=" + config.toLocal8Bit());
-    std::vector<char *> pointers;
-    for (QByteArray &argument : arguments)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-    int count = int(arguments.size());
-
-    prepareFit(count, pointers.data());
-    Application app(count, pointers.data());
+    prepareFit(args.count(), args.values());
+    Application app(args.count(), args.values());
     FitTest test;
-    return QTest::qExec(&test, count, pointers.data());
+    return QTest::qExec(&test, args.count(), args.values());
 }
 
 #include "fit_test.moc"

@@ -14,6 +14,8 @@
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
 
+#include "support/offscreenscreen.h"
+
 #include <QFontMetrics>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -242,37 +244,16 @@ int main(int argc, char **argv)
     g_shape = size.size() == 2 ? QSize(size[0].toInt(), size[1].toInt()) : QSize(1280, 1024);
     g_fitted = qgetenv("ORVANTA_TEST_FIT") == "1";
 
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("screen.json"));
-    QFile file(config);
-    const QJsonObject screen{{"name", "shape"},
-                             {"x", 0},
-                             {"y", 0},
-                             {"width", g_shape.width()},
-                             {"height", g_shape.height()},
-                             {"logicalDpi", 96},
-                             {"logicalBaseDpi", 96},
-                             {"dpr", 1.0}};
-    if (!dir.isValid() || !file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(QJsonObject{{"screens", QJsonArray{screen}}}).toJson()) < 0)
+    OffscreenScreenArguments args(argc, argv, g_shape);
+    if (!args.isValid())
         return 2;
-    file.close();
-
-    std::vector<QByteArray> arguments(argv, argv + argc);
-    arguments.emplace_back("-platform");
-    arguments.push_back("offscreen:configfile=" + config.toLocal8Bit());
-    std::vector<char *> pointers;
-    for (QByteArray &argument : arguments)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-    int count = int(arguments.size());
 
     if (g_fitted)
-        prepareFit(count, pointers.data());
+        prepareFit(args.count(), args.values());
     OuterControls::setFitted(g_fitted);
-    Application app(count, pointers.data());
+    Application app(args.count(), args.values());
     ReachTest test;
-    return QTest::qExec(&test, count, pointers.data());
+    return QTest::qExec(&test, args.count(), args.values());
 }
 
 #include "reach_test.moc"
