@@ -1,5 +1,7 @@
 #include "components/ownedfolder.h"
 
+#include "platform/writeall.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -53,19 +55,6 @@ bool plainName(const QByteArray &name)
 {
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
            !name.contains('\0');
-}
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    for (qsizetype done = 0; done < data.size();) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 } // namespace
@@ -233,7 +222,7 @@ bool OwnedFolder::write(const QString &name, const QByteArray &content, mode_t m
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = platform::writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::renameat(m_fd, temporary.constData(), m_fd, bytes.constData()) == 0;
     if (!ok) {

@@ -1,5 +1,7 @@
 #include "platform/bucketrecord.h"
 
+#include "platform/writeall.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -27,20 +29,6 @@ QString fit(const QString &text)
 QString systemError(const QString &what)
 {
     return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 } // namespace
@@ -103,7 +91,7 @@ bool BucketRecordFile::write(const Bucket &bucket)
         m_error = systemError(QStringLiteral("cannot create ") + QFile::decodeName(fresh));
         return false;
     }
-    const bool written = writeAll(fd, bucket.recordText()) && ::fsync(fd) == 0;
+    const bool written = platform::writeAll(fd, bucket.recordText()) && ::fsync(fd) == 0;
     if (!written)
         m_error = systemError(QStringLiteral("cannot write ") + QFile::decodeName(fresh));
     ::close(fd);
