@@ -62,12 +62,15 @@ RegularFile RegularFile::openForReading(const QString &name, QString *why)
     return file;
 }
 
-qint64 RegularFile::read(void *buffer, qint64 size)
+namespace {
+
+// Reads until `size` bytes came or the file ended, going on after signals; `step` reads at
+// most n bytes to `to` after the `done` bytes already read, as read() or pread() does.
+template <typename Step> qint64 readFully(char *buffer, qint64 size, Step step)
 {
-    auto *bytes = static_cast<char *>(buffer);
     qint64 total = 0;
     while (total < size) {
-        const ssize_t got = ::read(m_fd, bytes + total, size_t(size - total));
+        const ssize_t got = step(buffer + total, size_t(size - total), total);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -79,19 +82,18 @@ qint64 RegularFile::read(void *buffer, qint64 size)
     return total;
 }
 
+} // namespace
+
+qint64 RegularFile::read(void *buffer, qint64 size)
+{
+    return readFully(static_cast<char *>(buffer), size,
+                     [this](char *to, size_t n, qint64) { return ::read(m_fd, to, n); });
+}
+
 qint64 RegularFile::readAt(qint64 offset, void *buffer, qint64 size)
 {
-    auto *bytes = static_cast<char *>(buffer);
-    qint64 total = 0;
-    while (total < size) {
-        const ssize_t got = ::pread(m_fd, bytes + total, size_t(size - total), offset + total);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        total += got;
-    }
-    return total;
+    return readFully(static_cast<char *>(buffer), size,
+                     [this, offset](char *to, size_t n, qint64 done) {
+                         return ::pread(m_fd, to, n, offset + done);
+                     });
 }

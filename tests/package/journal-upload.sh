@@ -12,6 +12,7 @@ set -euo pipefail
 
 work=$1
 dir=$work/journal-upload
+root=$(cd "$(dirname "$0")/../.." && pwd)
 dropin=/lib/systemd/system/systemd-journal-upload.service.d/orvanta.conf
 example=/usr/share/doc/orvanta/examples/journal-upload.conf
 unit=/lib/systemd/system/systemd-journal-upload.service
@@ -19,24 +20,11 @@ upload=/lib/systemd/systemd-journal-upload
 remote=/lib/systemd/systemd-journal-remote
 port=19532
 
-step() { echo "== package: $*"; }
-fail() {
-    echo "FAILED: $*" >&2
-    for log in "$dir"/*.log; do
-        [ -f "$log" ] && { echo "--- $log" >&2; tail -n 20 "$log" >&2; }
-    done
-    exit 1
-}
-wait_for() {
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.2
-    done
-}
-
-ip link set lo up
+step_prefix=
+log_glob="$dir/*.log"
+log_lines=20
+# shellcheck source=tests/package/common.sh
+source "$root/tests/package/common.sh"
 rm -rf "$dir"
 mkdir -p "$dir/kiosk" "$dir/office"
 collector=

@@ -23,25 +23,11 @@ unit=/lib/systemd/system/orvanta-kiosk.service
 vnc_unit=/lib/systemd/system/orvanta-vnc.service
 runtime=/run/orvanta
 
-step() { echo "== package: seal: $*"; }
-fail() {
-    echo "FAILED: $*" >&2
-    for log in "$work"/seal-*.log; do
-        [ -f "$log" ] && { echo "--- $log" >&2; tail -n 30 "$log" >&2; }
-    done
-    exit 1
-}
-wait_for() {
-    local seconds=$1
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.2
-    done
-}
-
-ip link set lo up
+step_prefix="seal: "
+log_glob="$work/seal-*.log"
+log_lines=30
+# shellcheck source=tests/package/common.sh
+source "$root/tests/package/common.sh"
 started=()
 cleanup() {
     local pid

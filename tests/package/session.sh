@@ -12,26 +12,11 @@ work=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 unit=/lib/systemd/system/orvanta-kiosk.service
 
-step() { echo "== package: $*"; }
-fail() {
-    echo "FAILED: $*" >&2
-    for log in "$work"/*.log; do
-        [ -f "$log" ] && { echo "--- $log" >&2; tail -n 40 "$log" >&2; }
-    done
-    exit 1
-}
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local seconds=$1
-    shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.2
-    done
-}
-
-ip link set lo up
+step_prefix=
+log_glob="$work/*.log"
+log_lines=40
+# shellcheck source=tests/package/common.sh
+source "$root/tests/package/common.sh"
 
 started=()
 cleanup() {
