@@ -12,7 +12,8 @@ class QLineEdit;
 // The box's colours come from its style sheet, which is applied only when the box is first
 // polished (and again whenever it is polished anew); each time the box's palette changes the
 // highlight follows its background and the selected text its text colour, in every colour
-// group, so the selected text looks like the rest of the box.
+// group, so the selected text looks like the rest of the box. No text cursor blinks beside the
+// selection.
 class SelectionColours : public QObject
 {
     Q_OBJECT

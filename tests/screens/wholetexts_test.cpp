@@ -17,13 +17,16 @@
 
 #include "support/offscreenscreen.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QMap>
 #include <QScreen>
+#include <QStyleHints>
 
 #include <cmath>
 #include <memory>
@@ -214,9 +217,6 @@ private slots:
         for (int y = 0; y < drawn.height(); ++y) {
             for (int x = 0; x < drawn.width(); ++x) {
                 const QRgb pixel = drawn.pixel(x, y);
-                // The text cursor, a thin dark line after the selection.
-                if (std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)}) < 80)
-                    continue;
                 QVERIFY2(offBlend(pixel, text, background) <= 16,
                          qPrintable(QStringLiteral("pixel %1,%2 is %3")
                                         .arg(x)
@@ -227,6 +227,40 @@ private slots:
         }
         // The text itself is there, in red.
         QVERIFY(textPixels > 50);
+    }
+
+    // No text cursor blinks beside the selection: through more than a whole blink, no frame
+    // of the box has a dark pixel (the cursor is drawn inverted, black on the white box).
+    void noTextCursorBesideTheSelection_data() { selectionDrawsInTheBoxColours_data(); }
+
+    void noTextCursorBesideTheSelection()
+    {
+        QFETCH(Screen, screen);
+        open(screen);
+        QLineEdit *box = entryBox(screen);
+        QVERIFY(box->hasFocus());
+        QCOMPARE(box->selectedText(), QStringLiteral("waiting..."));
+        const int blink = qMax(QGuiApplication::styleHints()->cursorFlashTime(), 200);
+        QElapsedTimer clock;
+        clock.start();
+        int frames = 0;
+        while (clock.elapsed() < blink * 1.25) {
+            const QImage drawn = box->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            for (int y = 0; y < drawn.height(); ++y) {
+                for (int x = 0; x < drawn.width(); ++x) {
+                    const QRgb pixel = drawn.pixel(x, y);
+                    QVERIFY2(std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)}) >= 80,
+                             qPrintable(QStringLiteral("frame %1: pixel %2,%3 is %4")
+                                            .arg(frames)
+                                            .arg(x)
+                                            .arg(y)
+                                            .arg(QColor(pixel).name())));
+                }
+            }
+            ++frames;
+            QTest::qWait(blink / 10);
+        }
+        QVERIFY(frames >= 8);
     }
 
     void clearPlace_data()
