@@ -2,6 +2,7 @@
 
 #include "screens/picture.h"
 #include "screens/screencover.h"
+#include "screens/storedpicture.h"
 
 #include <QBackingStore>
 #include <QCoreApplication>
@@ -12,12 +13,24 @@
 
 namespace screens {
 
+namespace {
+
+const QRect kDesignArea(0, 0, 1024, 768);
+
+} // namespace
+
 void finishLayout(QWidget *window, const QList<QLabel *> &captions)
 {
     const auto labels = window->findChildren<QLabel *>();
     for (QLabel *label : labels) {
         const QString path = label->property("picture").toString();
-        if (!path.isEmpty() && label->pixmap().isNull())
+        if (path.isEmpty() || !label->pixmap().isNull() ||
+            label->findChild<StoredPicture *>(QString(), Qt::FindDirectChildrenOnly))
+            continue;
+        // The background that fills the design area lives in the window's backing store.
+        if (label->parentWidget() == window && label->geometry() == kDesignArea)
+            new StoredPicture(label, path);
+        else
             label->setPixmap(loadPicture(path, label->devicePixelRatio()));
     }
     for (QLabel *label : captions)

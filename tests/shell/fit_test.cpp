@@ -7,6 +7,7 @@
 #include "shell/windowset.h"
 
 #include "support/offscreenscreen.h"
+#include "support/shownpicture.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -87,7 +88,9 @@ private slots:
         QCOMPARE(mainscreen->Image1->geometry(), QRect(0, 0, 1024, 768));
         QCOMPARE(mainscreen->Label1->font().pixelSize(), 37);
 
-        const QPixmap background = mainscreen->Image1->pixmap();
+        QTRY_VERIFY(pictureReady(mainscreen->Image1));
+        const QPixmap background =
+            screens::loadPicture(mainscreen->Image1->property("picture").toString(), kFactor);
         QCOMPARE(background.size(), QSize(1440, 1080));
         QCOMPARE(background.devicePixelRatio(), kFactor);
 

@@ -5,6 +5,7 @@
 #include "screens/rfidscreen.h"
 #include "shell/mainscreen.h"
 #include "shell/windowset.h"
+#include "support/shownpicture.h"
 
 #include <QFontInfo>
 
@@ -145,11 +146,11 @@ private slots:
             QVERIFY2(!window->testAttribute(Qt::WA_WState_Polished),
                      qPrintable(window->objectName()));
             QVERIFY(!window->findChild<QLabel *>(QStringLiteral("bg")) ||
-                    window->findChild<QLabel *>(QStringLiteral("bg"))->pixmap().isNull());
+                    !pictureReady(window->findChild<QLabel *>(QStringLiteral("bg"))));
         }
         barcodescreen->show();
         QVERIFY(barcodescreen->testAttribute(Qt::WA_WState_Polished));
-        QVERIFY(!barcodescreen->bg->pixmap().isNull());
+        QTRY_VERIFY(pictureReady(barcodescreen->bg));
     }
 
     void idleTickLeavesMainScreenShown()
