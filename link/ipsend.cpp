@@ -51,8 +51,9 @@ QString piecesByPosition(const QString &field, QLatin1StringView escape)
 } // namespace
 
 // The flags go to the constructor: set after the layout, they would make every control
-// inherit its style a second time. A window manager keeps the window above the kiosk's
-// full-screen windows (see linktest::showBeside for a session without one).
+// inherit its style a second time. A window manager keeps the window above its other
+// windows; above the kiosk's full-screen screens it is kept by KeepAbove, with or without
+// one (see linktest::showBeside).
 TIPsend::TIPsend(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |

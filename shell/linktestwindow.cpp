@@ -1,7 +1,7 @@
 #include "shell/linktestwindow.h"
 
-#include <QEvent>
-#include <QPointer>
+#include "shell/keepabove.h"
+
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -28,33 +28,6 @@ qint64 coveredArea(const QRect &frame, const QList<QRect> &rects)
     }
     return covered;
 }
-
-// Raises the window again after each showing of a screen it watches, once the screen's
-// own showing (which maps it on top) has been handled.
-class KeepAbove : public QObject
-{
-public:
-    KeepAbove(QWidget *window, const QList<QWidget *> &screens) : QObject(window), m_window(window)
-    {
-        for (QWidget *screen : screens)
-            screen->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show) {
-            QTimer::singleShot(0, this, [this] {
-                if (m_window && m_window->isVisible())
-                    m_window->raise();
-            });
-        }
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_window;
-};
 
 } // namespace
 

@@ -26,10 +26,10 @@ QPoint clearPlace(const QRect &area, const QSize &frame, const QList<QList<QRect
 QList<QList<QRect>> customerControls(const QList<QWidget *> &screens, const QRect &area);
 
 // Shows window at its clear place on the screen of the first of screens, the first one's
-// controls ranking first (the main screen, up whenever no customer is served), and raises
-// it again after each showing of any of them: without a window manager the window shown
-// last is on top. A window manager frames the window only once it is up: the place is then
-// worked out again for the whole frame.
+// controls ranking first (the main screen, up whenever no customer is served), and keeps it
+// above whichever of them is up, with or without a window manager (KeepAbove). A window
+// manager frames the window only once it is up: the place is then worked out again for the
+// whole frame.
 void showBeside(QWidget *window, const QList<QWidget *> &screens);
 
 } // namespace linktest

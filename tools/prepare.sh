@@ -15,7 +15,7 @@ ORVANTA_PACKAGES=(
     xvfb x11vnc xauth openbox xdotool
     imagemagick librsvg2-bin time
     iproute2 util-linux
-    libxcb-xtest0-dev
+    libxcb1-dev libxcb-xtest0-dev
     clang libclang-rt-14-dev
     locales
     # The Debian packages and their test (tests/package/run.sh): building and checking them,
