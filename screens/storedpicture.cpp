@@ -10,6 +10,7 @@
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include <cmath>
 #include <cstring>
@@ -32,6 +33,13 @@ void copyPixels(const QImage &source, const QPoint &from, QImage &target, const 
         auto *out = const_cast<uchar *>(target.constScanLine(to.y() + row)) + to.x() * 4;
         std::memcpy(out, in, bytes);
     }
+}
+
+// A click area without a picture of its own only takes touches.
+bool drawsNothing(const QWidget *control)
+{
+    const auto *area = qobject_cast<const ClickArea *>(control);
+    return area && area->pixmap().isNull() && area->property("picture").toString().isEmpty();
 }
 
 bool fourBytes(const QImage &image)
@@ -90,9 +98,10 @@ bool StoredPicture::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     case QEvent::Resize:
-    case QEvent::WinIdChange:
-        // A new store, or one painted at another scale: the picture goes in again.
-        forget();
+        // Qt sends one at each showing too; only a new size gives the window a new store.
+        if (static_cast<QResizeEvent *>(event)->oldSize() !=
+            static_cast<QResizeEvent *>(event)->size())
+            forget();
         break;
     default:
         break;
@@ -108,6 +117,7 @@ void StoredPicture::forget()
     m_whole = false;
     m_kept = QRegion();
     m_patches.clear();
+    m_samples.clear();
 }
 
 QImage *StoredPicture::storeImage(QPainter &painter) const
@@ -123,7 +133,30 @@ QImage *StoredPicture::storeImage(QPainter &painter) const
 
 bool StoredPicture::holds(const QImage &store) const
 {
-    return held() && store.constBits() == m_storeBits && store.size() == m_storeSize;
+    if (!held() || store.constBits() != m_storeBits || store.size() != m_storeSize)
+        return false;
+    // The window's native window comes and goes with each showing while its store stays;
+    // a store made anew in the same memory would still differ from the picture somewhere.
+    for (const auto &[at, pixel] : m_samples) {
+        if (reinterpret_cast<const QRgb *>(store.constScanLine(at.y()))[at.x()] != pixel)
+            return false;
+    }
+    return true;
+}
+
+void StoredPicture::takeSamples(const QImage &store)
+{
+    m_samples.clear();
+    constexpr int kSteps = 8;
+    for (int row = 0; row < kSteps; ++row) {
+        for (int column = 0; column < kSteps; ++column) {
+            const QPoint at(m_device.x() + (2 * column + 1) * m_device.width() / (2 * kSteps),
+                            m_device.y() + (2 * row + 1) * m_device.height() / (2 * kSteps));
+            if (!m_kept.contains(at))
+                m_samples.emplace_back(
+                    at, reinterpret_cast<const QRgb *>(store.constScanLine(at.y()))[at.x()]);
+        }
+    }
 }
 
 void StoredPicture::paint()
@@ -163,6 +196,7 @@ void StoredPicture::fillStore(QPainter &painter, QImage &store, const QRect &dev
     // At the layout's own scale the file is decoded straight into the store; scaled, it is
     // resampled from its larger variant (see loadPicture) and drawn once.
     bool filled = false;
+    ++m_decodes;
     if (whole && device.size() == m_label->size()) {
         const uchar *at = store.constBits() + device.y() * store.bytesPerLine() + device.x() * 4;
         QImage view(const_cast<uchar *>(at), device.width(), device.height(), store.bytesPerLine(),
@@ -191,6 +225,7 @@ void StoredPicture::fillStore(QPainter &painter, QImage &store, const QRect &dev
     // Every shown control's area now, before any of them draws: the copies that any later
     // paint of theirs is drawn over.
     keep(store, controlAreas(painter, device));
+    takeSamples(store);
 }
 
 QRegion StoredPicture::controlAreas(const QPainter &painter, const QRect &device) const
@@ -206,8 +241,7 @@ QRegion StoredPicture::controlAreas(const QPainter &painter, const QRect &device
     const QObjectList &children = window->children();
     for (QObject *child : children) {
         auto *control = qobject_cast<QWidget *>(child);
-        if (!control || control == m_label || control->isWindow() ||
-            qobject_cast<ClickArea *>(control))
+        if (!control || control == m_label || control->isWindow() || drawsNothing(control))
             continue;
         // A hidden control's area is taken when it is first shown, from the bare picture;
         // one that paints opaquely has nothing painted under it then, so its area is taken
@@ -232,6 +266,8 @@ void StoredPicture::keep(const QImage &store, const QRegion &area)
         m_patches.push_back(std::move(patch));
     }
     m_kept += area;
+    // A sample under a control no longer shows the bare picture.
+    std::erase_if(m_samples, [&](const auto &sample) { return area.contains(sample.first); });
 }
 
 void StoredPicture::restore(QImage &store, const QRegion &clip) const
@@ -260,6 +296,7 @@ void StoredPicture::paintElsewhere(QPainter &painter)
                        patch.area.size());
         picture.setDevicePixelRatio(m_label->devicePixelRatioF());
     } else {
+        ++m_decodes;
         picture = screens::loadPicture(m_path, m_label->devicePixelRatioF()).toImage();
     }
     painter.drawImage(QRectF(m_label->rect()), picture, QRectF(picture.rect()));

@@ -6,6 +6,7 @@
 #include <QRegion>
 #include <QString>
 
+#include <utility>
 #include <vector>
 
 class QEvent;
@@ -28,7 +29,7 @@ class QPainter;
 // picture then. Drawn anywhere else than into the store (a screenshot), the picture comes
 // from the store and the copies together.
 //
-// Controls are the label's siblings; click areas, which draw nothing, are left out. No
+// Controls are the label's siblings; click areas that draw nothing are left out. No
 // control above the picture may paint opaquely (Qt would then not paint the picture under
 // it first); none of the layouts' controls does. The window's plain colour beside the
 // picture is filled in by this too, since Qt's own fill would cover the picture.
@@ -41,6 +42,8 @@ public:
 
     // Whether the window's current store holds the picture (it has been painted there).
     bool held() const;
+    // How often the picture was decoded: once, unless the window got a new store.
+    int decodes() const { return m_decodes; }
     // Bytes kept beside the store: the copies under the controls.
     qsizetype keptBytes() const;
 
@@ -63,6 +66,7 @@ private:
     QRegion controlAreas(const QPainter &painter, const QRect &device) const;
     void paintElsewhere(QPainter &painter);
     void forget();
+    void takeSamples(const QImage &store);
 
     QLabel *const m_label;
     const QString m_path;
@@ -73,4 +77,8 @@ private:
     bool m_whole = false; // the store holds the whole picture, not only its top left
     QRegion m_kept;
     std::vector<Patch> m_patches;
+    int m_decodes = 0;
+    // Pixels of the bare picture that no control covers, checked before the store is
+    // trusted to hold it still.
+    std::vector<std::pair<QPoint, QRgb>> m_samples;
 };

@@ -2,6 +2,7 @@
 // what reaches the screen, must be what a label with the decoded picture would have drawn,
 // through every change of the controls over it, and at --fit's fractional scale too (the
 // second run of this test, with QT_SCALE_FACTOR set).
+#include "screens/clickarea.h"
 #include "screens/deferredlayout.h"
 #include "screens/picture.h"
 #include "screens/storedpicture.h"
@@ -41,16 +42,22 @@ struct Screen
         later->move(100, 600);
         later->adjustSize();
         later->hide();
-        if (stored)
-            screens::finishLayout(&window, {});
-        else
+        // A click area with a picture, as the offered bucket is: shown over the picture.
+        bucket = new ClickArea(&window);
+        bucket->setGeometry(220, 182, 127, 157);
+        bucket->setProperty("picture", QStringLiteral(":/pictures/bucket_small.jpg"));
+        bucket->hide();
+        if (!stored)
             background->setPixmap(screens::loadPicture(kPicture, window.devicePixelRatioF()));
+        // The bucket's picture either way; the decoded background above stays as it is.
+        screens::finishLayout(&window, {});
     }
 
     QWidget window;
     QLabel *background = nullptr;
     QLabel *caption = nullptr;
     QLabel *later = nullptr;
+    ClickArea *bucket = nullptr;
 };
 
 // What the window's store holds over the design area, as the screen shows it.
@@ -110,6 +117,11 @@ private slots:
             s.caption->adjustSize();
             QCoreApplication::processEvents();
             s.caption->setText(QString());
+        });
+        newRow("bucket offered, then taken away") << Change([](Screen &s) {
+            s.bucket->show();
+            QCoreApplication::processEvents();
+            s.bucket->hide();
         });
         newRow("caption hidden") << Change([](Screen &s) { s.caption->hide(); });
         newRow("hidden caption shown, moved, hidden") << Change([](Screen &s) {
@@ -173,6 +185,13 @@ private slots:
                                                     .toImage()
                                                     .convertToFormat(QImage::Format_RGB32));
         QVERIFY2(grabbed.isEmpty(), qPrintable(grabbed));
+        // Decoded once: a second time only for the new store of a new size.
+        QCOMPARE(picture->decodes(),
+                 QTest::currentDataTag() == QByteArrayLiteral("shown: window resized") ||
+                         QTest::currentDataTag() ==
+                             QByteArrayLiteral("prepared hidden: window resized")
+                     ? 2
+                     : 1);
         // Beside the store, only the areas under the captions are kept.
         QVERIFY2(picture->keptBytes() * 8 < expected.sizeInBytes(),
                  qPrintable(QString::number(picture->keptBytes())));
