@@ -120,15 +120,21 @@ void StoredPicture::forget()
     m_samples.clear();
 }
 
-QImage *StoredPicture::storeImage(QPainter &painter) const
+QImage *StoredPicture::windowStore() const
 {
     QBackingStore *store = m_label->window()->backingStore();
-    QPaintDevice *device = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
-    if (!store || !device || device != store->paintDevice() ||
-        device->devType() != QInternal::Image)
+    QPaintDevice *device = store ? store->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image)
         return nullptr;
     auto *image = static_cast<QImage *>(device);
     return fourBytes(*image) ? image : nullptr;
+}
+
+QImage *StoredPicture::storeImage(QPainter &painter) const
+{
+    QImage *store = windowStore();
+    const QPaintEngine *engine = painter.paintEngine();
+    return store && engine && engine->paintDevice() == store ? store : nullptr;
 }
 
 bool StoredPicture::holds(const QImage &store) const
@@ -282,11 +288,7 @@ void StoredPicture::restore(QImage &store, const QRegion &clip) const
 
 void StoredPicture::paintElsewhere(QPainter &painter)
 {
-    QBackingStore *backingStore = m_label->window()->backingStore();
-    QPaintDevice *device = backingStore ? backingStore->paintDevice() : nullptr;
-    const QImage *store = device && device->devType() == QInternal::Image
-                              ? static_cast<const QImage *>(device)
-                              : nullptr;
+    const QImage *store = windowStore();
     QImage picture;
     if (store && holds(*store) && m_whole) {
         picture = store->copy(m_device);

@@ -58,6 +58,9 @@ private:
     };
 
     void paint();
+    // The window's backing store, where it is an image of 32-bit pixels.
+    QImage *windowStore() const;
+    // The same, where painter paints into it.
     QImage *storeImage(QPainter &painter) const;
     bool holds(const QImage &store) const;
     void fillStore(QPainter &painter, QImage &store, const QRect &device, bool whole);
